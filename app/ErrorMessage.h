@@ -1,0 +1,8 @@
+// Operator messages: a modal error box with the text and one OK button.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+void ShowErrorMessage(QWidget* parent, const QString& text);

@@ -1,0 +1,96 @@
+// TCANopenMaster: the CANopen master component. It wraps the driver library (drivers/canopen.h)
+// and turns its callbacks into owner events, always raised on the main thread: the worker thread
+// paces a pump that runs on the main thread, calls kcoLoop and hands at most one queued record of
+// each kind to the owner's handler. Every operation runs on the main thread and either succeeds
+// or raises ECANopenException.
+#pragma once
+
+#include <QObject>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "CANopenException.h"
+#include "CANopenStatistics.h"
+#include "CANopenThread.h"
+#include "CANopenTypes.h"
+#include "ManualResetEvent.h"
+
+class TCANopenMaster : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit TCANopenMaster(QObject* AOwner = nullptr);
+  ~TCANopenMaster() override;
+
+  // Settings: stored only, they take effect at the next Reset.
+  TCANopenBitrate Bitrate() const { return FBitrate; }
+  void SetBitrate(TCANopenBitrate value) { FBitrate = value; }
+  TCANopenHardware Hardware() const { return FHardware; }
+  void SetHardware(TCANopenHardware value) { FHardware = value; }
+  bool ExtendedId() const { return FExtendedId; }
+  void SetExtendedId(bool value) { FExtendedId = value; }
+
+  // Version always reads 2000; writing it is ignored.
+  int32_t GetVersion() const { return 2000; }
+  void SetVersion(int32_t) {}
+
+  // Owner events.
+  TSDONotifyEvent OnSDOupload;
+  TSDONotifyEvent OnSDOdownload;
+  TPDONotifyEvent OnPDOrx;
+  TPDONotifyEvent OnPDOtx;
+  TNODEGUARDNotifyEvent OnNODEGUARD;
+  THEARTBEATNotifyEvent OnHEARTBEAT;
+  TEMCYNotifyEvent OnEMCY;
+  TBOOTNotifyEvent OnBOOT;
+
+  // Network start-up: initialises the driver on the selected interface (or searches one), starts
+  // the pump, switches every PDO, heartbeat and node guarding off in the driver and resets all
+  // nodes. Raises when no interface could be initialised.
+  void Reset();
+  // Parks the pump; queued records stay queued. Nothing is sent.
+  void Halt();
+  // Sends one NMT command (0x2000..0x2004) to node `id` (0 = all). Stop and the resets also
+  // switch that node's PDOs, heartbeat and node guarding off in the driver.
+  void NMT(uint8_t id, uint16_t state);
+
+ private:
+  friend class TCANopenThread;
+
+  static std::string GetErrorText(uint16_t code);
+  // The driver's text for one of its codes (never null).
+  static std::string DriverText(uint16_t code);
+
+  // Dispatch of the head record of each queue to the owner (pump, main thread).
+  void DispatchPDOrx();
+  void DispatchPDOtx();
+  void DispatchNODEGUARD();
+  void DispatchHEARTBEAT();
+  void DispatchEMCY();
+  void DispatchBOOT();
+
+  // Reads the device name (object 0x1008) of a node that booted; false when the read failed.
+  bool ReadDeviceName(uint8_t id, std::string& name);
+
+  // Statistics tables. No table can be attached yet, so each of these does nothing (GetStatistics2
+  // reads every cell as empty).
+  void InitStatistics1() {}
+  void SetStatistics1(int /*row*/, const std::string& /*text*/) {}
+  void InitStatistics2() {}
+  void SetStatistics2(uint8_t /*id*/, int /*row*/, const std::string& /*text*/) {}
+  std::string GetStatistics2(uint8_t /*id*/, int /*row*/) { return {}; }
+  void AddStatisticsNode(uint8_t /*id*/) {}
+  void ClearStatisticsNode(uint8_t /*id*/) {}
+  // Raises the counter cell of node `id` in `row` by one (an empty cell counts as 0).
+  void CountStatistics2(uint8_t id, int row);
+
+  // Removes the node's PDOs, heartbeat and node guarding in the driver; results ignored.
+  void SwitchOffNode(uint8_t id);
+
+  std::unique_ptr<TCANopenThread> FCANopenThread;
+  std::unique_ptr<TManualResetEvent> Event;
+  TCANopenHardware FHardware = haAutoSearch;
+  TCANopenBitrate FBitrate = br500kBit;
+  bool FExtendedId = false;
+};

@@ -1,0 +1,94 @@
+#include "CANopenThread.h"
+
+#include <chrono>
+#include <exception>
+#include <mutex>
+
+#include "CANopenCallbacks.h"
+#include "CANopenMaster.h"
+#include "ExceptionReport.h"
+#include "drivers/canopen.h"
+
+TCANopenThread* TCANopenThread::CreateThread(TCANopenMaster* master) {
+  return new TCANopenThread(master);
+}
+
+TCANopenThread::TCANopenThread(TCANopenMaster* master) : FCANopenMaster(master) {
+  FNestedPumpTimer.setInterval(1);
+  FNestedPumpTimer.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&FNestedPumpTimer, &QTimer::timeout, [this] { NestedPump(); });
+  FThread = std::thread([this] { Execute(); });
+}
+
+// The master stops the worker before it destroys it; joining here only makes sure no running
+// thread outlives its object.
+TCANopenThread::~TCANopenThread() {
+  if (FThread.joinable()) FThread.join();
+}
+
+void TCANopenThread::Terminate() { FTerminated = true; }
+
+void TCANopenThread::WaitFor() {
+  FExecutor.WaitServing([this] { return FFinished.load(); });
+  if (FThread.joinable()) FThread.join();
+}
+
+void TCANopenThread::Execute() {
+  while (!FTerminated) {
+    try {
+      FCANopenMaster->Event->WaitFor();
+      if (!FTerminated) FExecutor.RunAndWait([this] { RunPump(); });
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    } catch (...) {
+      // Shown on the main thread, like every other unhandled exception; the loop goes on.
+      const std::exception_ptr error = std::current_exception();
+      try {
+        FExecutor.RunAndWait([error] { ReportException(error); });
+      } catch (...) {
+      }
+    }
+  }
+  FFinished = true;
+  FExecutor.Notify();
+}
+
+void TCANopenThread::RunPump() {
+  struct TDepth {
+    TCANopenThread& thread;
+    explicit TDepth(TCANopenThread& t) : thread(t) {
+      if (thread.FPumpDepth++ == 0) thread.FNestedPumpTimer.start();
+    }
+    ~TDepth() {
+      if (--thread.FPumpDepth == 0) thread.FNestedPumpTimer.stop();
+    }
+  } depth(*this);
+  PumpDriver();
+}
+
+// Runs only from an event loop nested inside a pump, on the main thread. It pumps as the worker
+// would while the master runs, and shows a failure the way the worker does, one at a time.
+void TCANopenThread::NestedPump() {
+  if (FReporting || FTerminated || !FCANopenMaster->Event->IsSet()) return;
+  try {
+    RunPump();
+  } catch (...) {
+    FReporting = true;
+    ReportException(std::current_exception());
+    FReporting = false;
+  }
+}
+
+void TCANopenThread::PumpDriver() {
+  {
+    std::lock_guard lock(CANopenLock());
+    kcoLoop();
+  }
+  TCANopenCallbackState& queues = CANopenCallbacks();
+  TCANopenMaster& master = *FCANopenMaster;
+  if (!queues.PDOrx.records.empty() && !queues.PDOrx.busy) master.DispatchPDOrx();
+  if (!queues.PDOtx.records.empty() && !queues.PDOtx.busy) master.DispatchPDOtx();
+  if (!queues.NODEGUARD.records.empty() && !queues.NODEGUARD.busy) master.DispatchNODEGUARD();
+  if (!queues.HEARTBEAT.records.empty() && !queues.HEARTBEAT.busy) master.DispatchHEARTBEAT();
+  if (!queues.EMCY.records.empty() && !queues.EMCY.busy) master.DispatchEMCY();
+  if (!queues.BOOT.records.empty() && !queues.BOOT.busy) master.DispatchBOOT();
+}

@@ -1,0 +1,159 @@
+// The main window's start-up: interface search, the 2000 ms wait for a module and the
+// single-module rule, against the recording fake driver.
+#include <QComboBox>
+#include <QLabel>
+#include <QStatusBar>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "CANopenCallbacks.h"
+#include "RQ730CalibUnit.h"
+#include "fake_driver.h"
+#include "modal_answerer.h"
+#include "spin.h"
+
+struct TFormMainProbe {
+  static uint8_t RQ730Id(const TFormMain& form) { return form.RQ730Id; }
+  static bool WeightFound(const TFormMain& form) { return form.WeightFound; }
+};
+
+namespace {
+
+std::vector<uint32_t> triedInterfaces() {
+  std::vector<uint32_t> codes;
+  for (const auto& call : fake_driver::callsOf("kcoInit")) codes.push_back(call.args[0]);
+  return codes;
+}
+
+}  // namespace
+
+class FormStartup : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake_driver::reset();
+    CANopenCallbacks().ClearQueues();
+    form = std::make_unique<TFormMain>();
+  }
+
+  // Shows the window and lets the deferred start run.
+  void start() {
+    form->show();
+    ASSERT_TRUE(spinUntil([] { return !fake_driver::callsOf("kcoInit").empty(); }));
+    spinFor(10);
+  }
+
+  void boot(uint8_t id) {
+    fake_driver::onNextLoop([id] { fake_driver::callbacks().boot(id); });
+  }
+
+  ModalAnswerer answerer;
+  std::unique_ptr<TFormMain> form;
+};
+
+TEST_F(FormStartup, DesignValues) {
+  EXPECT_EQ(form->windowTitle(), "RQ 730 Calibration 2.1.0");
+  EXPECT_EQ(form->size(), QSize(529, 155));
+  EXPECT_EQ(form->minimumSize(), form->maximumSize());
+  EXPECT_EQ(form->PanelWeight->geometry(), QRect(8, 8, 401, 121));
+  EXPECT_TRUE(form->PanelWeight->font().bold());
+  EXPECT_EQ(form->PanelWeight->font().pixelSize(), 53);
+  EXPECT_EQ(form->PanelWeight->palette().color(QPalette::Window), QColor(0, 0, 0x80));
+  EXPECT_EQ(form->PanelWeight->palette().color(QPalette::WindowText), QColor(0xFF, 0xFF, 0));
+  ASSERT_EQ(form->ComboBoxCom->count(), 256);
+  EXPECT_EQ(form->ComboBoxCom->itemText(0), "none");
+  EXPECT_EQ(form->ComboBoxCom->itemText(1), "COM1");
+  EXPECT_EQ(form->ComboBoxCom->itemText(255), "COM255");
+  EXPECT_FALSE(form->ComboBoxCom->isEditable());
+  EXPECT_EQ(form->ComboBoxCom->maxVisibleItems(), 9);
+  EXPECT_EQ(form->Timeout->interval(), 2000);
+  EXPECT_FALSE(form->Timeout->isActive());
+}
+
+TEST_F(FormStartup, ShowResetsFrontEndAndDefersTheSearch) {
+  form->ComboBoxCom->setCurrentIndex(4);
+  form->show();
+  // Nothing is searched until the posted start message is dispatched.
+  EXPECT_TRUE(fake_driver::calls().empty());
+  EXPECT_EQ(form->ComboBoxCom->currentIndex(), 0);
+  EXPECT_EQ(TFormMainProbe::RQ730Id(*form), 0);
+  EXPECT_FALSE(TFormMainProbe::WeightFound(*form));
+  ASSERT_TRUE(spinUntil([] { return !fake_driver::calls().empty(); }));
+}
+
+TEST_F(FormStartup, FirstInterfaceFound) {
+  start();
+  EXPECT_EQ(triedInterfaces(), (std::vector<uint32_t>{9}));
+  EXPECT_EQ(form->StatusPanel0->text(), "K 4410.x pc interface");
+  EXPECT_TRUE(form->Timeout->isActive());
+  EXPECT_TRUE(answerer.texts().isEmpty());
+  EXPECT_TRUE(form->isVisible());
+}
+
+TEST_F(FormStartup, SecondInterfaceFoundWithoutMessageFromTheFirstFailure) {
+  fake_driver::setInitResult(9, 0x1001);
+  start();
+  EXPECT_EQ(triedInterfaces(), (std::vector<uint32_t>{9, 8}));
+  EXPECT_EQ(form->StatusPanel0->text(), "K 4400.0 interface box");
+  EXPECT_TRUE(form->Timeout->isActive());
+  EXPECT_TRUE(answerer.texts().isEmpty());
+}
+
+TEST_F(FormStartup, NoInterfaceFoundShowsOneMessageAndCloses) {
+  fake_driver::setInitResult(9, 0x1001);
+  fake_driver::setInitResult(8, 0x1001);
+  form->Timeout->setInterval(20);  // a time-out, if wrongly armed, would show within the wait
+  start();
+  ASSERT_TRUE(spinUntil([&] { return !form->isVisible(); }));
+  spinFor(60);
+  EXPECT_EQ(answerer.texts(),
+            QStringList{"No K4400.0 interface box or K 4410.x pc interface found!"});
+  EXPECT_FALSE(form->Timeout->isActive());
+  EXPECT_TRUE(form->StatusPanel0->text().isEmpty());
+}
+
+TEST_F(FormStartup, NoBootUpWithinTheTimeOut) {
+  form->Timeout->setInterval(30);
+  start();
+  ASSERT_TRUE(spinUntil([&] { return !form->isVisible(); }));
+  EXPECT_EQ(answerer.texts(), QStringList{"No RQ 730 found!"});
+  EXPECT_FALSE(form->Timeout->isActive());
+}
+
+TEST_F(FormStartup, BootUpStopsTheTimeOutAndMakesTheModuleKnown) {
+  form->Timeout->setInterval(300);
+  start();
+  boot(3);
+  ASSERT_TRUE(spinUntil([&] { return TFormMainProbe::RQ730Id(*form) == 3; }));
+  EXPECT_FALSE(form->Timeout->isActive());
+  spinFor(350);  // past the time-out
+  EXPECT_TRUE(answerer.texts().isEmpty());
+  EXPECT_TRUE(form->isVisible());
+}
+
+TEST_F(FormStartup, SameNodeBootingAgainChangesNothing) {
+  start();
+  boot(3);
+  ASSERT_TRUE(spinUntil([&] { return TFormMainProbe::RQ730Id(*form) == 3; }));
+  const int bootsBefore = static_cast<int>(CANopenCallbacks().BOOT.records.size());
+  boot(3);
+  ASSERT_TRUE(spinUntil([&] {
+    return CANopenCallbacks().BOOT.records.size() == static_cast<size_t>(bootsBefore) &&
+           !CANopenCallbacks().BOOT.busy;
+  }));
+  spinFor(80);  // the boot dispatch waits about 50 ms before its handler
+  EXPECT_EQ(TFormMainProbe::RQ730Id(*form), 3);
+  EXPECT_TRUE(answerer.texts().isEmpty());
+  EXPECT_TRUE(form->isVisible());
+}
+
+TEST_F(FormStartup, SecondNodeIdClosesTheProgram) {
+  start();
+  boot(3);
+  ASSERT_TRUE(spinUntil([&] { return TFormMainProbe::RQ730Id(*form) == 3; }));
+  boot(4);
+  ASSERT_TRUE(spinUntil([&] { return !form->isVisible(); }));
+  EXPECT_EQ(answerer.texts(), QStringList{"More than one RQ 730 found!"});
+  EXPECT_EQ(TFormMainProbe::RQ730Id(*form), 3);
+}

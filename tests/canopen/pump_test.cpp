@@ -1,0 +1,227 @@
+// The worker thread and the event pump: delivery order, one record per queue and pump, busy
+// flags, Halt, Reset, failing handlers and Destroy. Runs under ThreadSanitizer too.
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <stdexcept>
+
+#include "master_fixture.h"
+
+namespace {
+
+// What the owner's handlers saw, in order, as "kind:id" (e.g. "boot:3", "rx:1/3").
+struct Delivery {
+  std::vector<std::string> events;
+  std::vector<int> loopAtEvent;  // the driver loop count when each event arrived
+};
+
+}  // namespace
+
+class PumpTest : public MasterTest {
+ protected:
+  void SetUp() override {
+    MasterTest::SetUp();
+    master->OnBOOT = [this](TCANopenMaster*, uint8_t& id) {
+      note("boot:" + std::to_string(id));
+    };
+    master->OnPDOrx = [this](TCANopenMaster*, uint8_t& id, uint8_t& num) {
+      note("rx:" + std::to_string(id) + "/" + std::to_string(num));
+    };
+  }
+
+  void note(const std::string& event) {
+    delivered.events.push_back(event);
+    delivered.loopAtEvent.push_back(fake_driver::loopCount());
+  }
+
+  // Queues records as the driver would, inside the next kcoLoop.
+  static void driverReports(std::function<void(const fake_driver::Callbacks&)> report) {
+    fake_driver::onNextLoop([report] { report(fake_driver::callbacks()); });
+  }
+
+  Delivery delivered;
+};
+
+TEST_F(PumpTest, NothingIsPumpedBeforeAResetSucceeded) {
+  spinFor(30);
+  EXPECT_EQ(fake_driver::loopCount(), 0);
+}
+
+TEST_F(PumpTest, OneRecordPerQueueAndPumpReceivedPdosFirst) {
+  StartNetwork();
+  driverReports([](const fake_driver::Callbacks& cb) {
+    cb.boot(1);
+    cb.boot(2);
+    cb.boot(3);
+    cb.pdoReceived(1, 3);
+  });
+  ASSERT_TRUE(spinUntil([&] { return delivered.events.size() == 4; }));
+  EXPECT_EQ(delivered.events, (std::vector<std::string>{"rx:1/3", "boot:1", "boot:2", "boot:3"}));
+  // The PDO and the first boot-up come from the same pump; each further boot-up needs a pump.
+  EXPECT_EQ(delivered.loopAtEvent[0], delivered.loopAtEvent[1]);
+  EXPECT_LT(delivered.loopAtEvent[1], delivered.loopAtEvent[2]);
+  EXPECT_LT(delivered.loopAtEvent[2], delivered.loopAtEvent[3]);
+}
+
+TEST_F(PumpTest, EveryKindReachesItsEventWithTheDriversValues) {
+  std::vector<std::string> seen;
+  master->OnPDOtx = [&](TCANopenMaster* sender, uint8_t& id, uint8_t& num) {
+    EXPECT_EQ(sender, master.get());
+    seen.push_back("tx " + std::to_string(id) + " " + std::to_string(num));
+  };
+  master->OnNODEGUARD = [&](TCANopenMaster*, uint8_t& id, uint16_t& state, uint16_t& nmt) {
+    seen.push_back("guard " + std::to_string(id) + " " + std::to_string(state) + " " +
+                   std::to_string(nmt));
+  };
+  master->OnHEARTBEAT = [&](TCANopenMaster*, uint8_t& id, uint16_t& state, uint16_t& nmt) {
+    seen.push_back("hb " + std::to_string(id) + " " + std::to_string(state) + " " +
+                   std::to_string(nmt));
+  };
+  master->OnEMCY = [&](TCANopenMaster*, uint8_t& id, uint8_t& err) {
+    seen.push_back("emcy " + std::to_string(id) + " " + std::to_string(err));
+  };
+  StartNetwork();
+  driverReports([](const fake_driver::Callbacks& cb) {
+    cb.emcy(4, 0x81);
+    cb.heartbeat(3, 0x6202, 0x6302);
+    cb.nodeguard(2, 0x5206, 0x5301);  // a state without text is still delivered
+    cb.pdoTransmitted(1, 5);          // PDO number outside 1..4 too
+  });
+  ASSERT_TRUE(spinUntil([&] { return seen.size() == 4; }));
+  EXPECT_EQ(seen, (std::vector<std::string>{"tx 1 5", "guard 2 20998 21249", "hb 3 25090 25346",
+                                            "emcy 4 129"}));
+}
+
+TEST_F(PumpTest, BusyFlagHoldsBackSecondBootWhileHandlerRunsNestedLoop) {
+  int pdosDuringBoot = 0;
+  bool inBoot = false;
+  master->OnBOOT = [&](TCANopenMaster*, uint8_t& id) {
+    note("boot:" + std::to_string(id));
+    if (id != 1) return;
+    inBoot = true;
+    // A modal dialog's nested loop: the pump keeps running and keeps delivering PDOs.
+    driverReports([](const fake_driver::Callbacks& cb) {
+      cb.boot(2);
+      cb.pdoReceived(1, 1);
+      cb.pdoReceived(1, 2);
+    });
+    QEventLoop modal;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (pdosDuringBoot == 2) modal.quit();
+    });
+    poll.start(1);
+    QTimer::singleShot(5000, &modal, &QEventLoop::quit);  // guard only
+    modal.exec();
+    inBoot = false;
+  };
+  master->OnPDOrx = [&](TCANopenMaster*, uint8_t& id, uint8_t& num) {
+    if (inBoot) ++pdosDuringBoot;
+    note("rx:" + std::to_string(id) + "/" + std::to_string(num));
+  };
+  StartNetwork();
+  driverReports([](const fake_driver::Callbacks& cb) { cb.boot(1); });
+  ASSERT_TRUE(spinUntil([&] { return delivered.events.size() == 4; }));
+  EXPECT_EQ(pdosDuringBoot, 2);
+  EXPECT_EQ(delivered.events, (std::vector<std::string>{"boot:1", "rx:1/1", "rx:1/2", "boot:2"}));
+}
+
+TEST_F(PumpTest, HandlersGetReferencesToAStableCopyOfTheHeadRecord) {
+  master->OnBOOT = [&](TCANopenMaster*, uint8_t& id) {
+    const uint8_t before = id;
+    // Many records appended to the same queue while the handler holds its reference.
+    for (int i = 0; i < 1000; ++i) OnBOOTCalledBack(static_cast<uint8_t>(100));
+    EXPECT_EQ(id, before);
+    id = 77;  // a change to the record is discarded with it
+    note("boot:" + std::to_string(before));
+    CANopenCallbacks().BOOT.records.clear();
+  };
+  StartNetwork();
+  driverReports([](const fake_driver::Callbacks& cb) { cb.boot(9); });
+  ASSERT_TRUE(spinUntil([&] { return !delivered.events.empty(); }));
+  EXPECT_EQ(delivered.events[0], "boot:9");
+}
+
+TEST_F(PumpTest, HaltStopsDeliveryAndResetDiscardsWhatWasQueued) {
+  StartNetwork();
+  master->Halt();
+  spinFor(20);  // a cycle that had begun completes
+  const int loops = fake_driver::loopCount();
+  OnPDOrxCalledBack(1, 3);
+  OnBOOTCalledBack(4);
+  spinFor(30);
+  EXPECT_EQ(fake_driver::loopCount(), loops);
+  EXPECT_TRUE(delivered.events.empty());
+  EXPECT_EQ(CANopenCallbacks().PDOrx.records.size(), 1U);  // still queued
+
+  master->Reset();
+  EXPECT_TRUE(CANopenCallbacks().PDOrx.records.empty());
+  driverReports([](const fake_driver::Callbacks& cb) { cb.boot(5); });
+  ASSERT_TRUE(spinUntil([&] { return !delivered.events.empty(); }));
+  spinFor(10);
+  EXPECT_EQ(delivered.events, (std::vector<std::string>{"boot:5"}));
+}
+
+TEST_F(PumpTest, ResetInsideHandlerEmptiesQueueAndRemovalFindsNothing) {
+  master->OnBOOT = [&](TCANopenMaster*, uint8_t& id) {
+    note("boot:" + std::to_string(id));
+    if (id == 1) master->Reset();
+  };
+  StartNetwork();
+  driverReports([](const fake_driver::Callbacks& cb) {
+    cb.boot(1);
+    cb.boot(2);
+  });
+  ASSERT_TRUE(spinUntil([&] { return !delivered.events.empty(); }));
+  spinFor(20);
+  EXPECT_EQ(delivered.events, (std::vector<std::string>{"boot:1"}));
+  EXPECT_TRUE(CANopenCallbacks().BOOT.records.empty());
+  EXPECT_FALSE(CANopenCallbacks().BOOT.busy);
+}
+
+TEST_F(PumpTest, ThrowingHandlerIsReportedAndItsQueueGoesOn) {
+  master->OnPDOrx = [&](TCANopenMaster*, uint8_t& id, uint8_t& num) {
+    note("rx:" + std::to_string(id) + "/" + std::to_string(num));
+    if (num == 1) throw ECANopenException(id, 0xA010, "Statistic table is empty.");
+  };
+  master->OnBOOT = [&](TCANopenMaster*, uint8_t& id) {
+    note("boot:" + std::to_string(id));
+    throw std::runtime_error("boot handler failed");
+  };
+  StartNetwork();
+  driverReports([](const fake_driver::Callbacks& cb) {
+    cb.pdoReceived(1, 1);
+    cb.pdoReceived(1, 2);
+    cb.boot(3);
+    cb.boot(4);
+  });
+  ASSERT_TRUE(spinUntil([&] { return delivered.events.size() >= 4 && reports.size() >= 3; }));
+  EXPECT_EQ(reports[0], "CANopen exception (node id : 1 / code A010h). Statistic table is empty.");
+  EXPECT_EQ(reports[1], "boot handler failed");
+  // Both queues moved on past the failing record.
+  EXPECT_NE(std::find(delivered.events.begin(), delivered.events.end(), "rx:1/2"),
+            delivered.events.end());
+  EXPECT_NE(std::find(delivered.events.begin(), delivered.events.end(), "boot:4"),
+            delivered.events.end());
+  EXPECT_FALSE(CANopenCallbacks().PDOrx.busy);
+  EXPECT_FALSE(CANopenCallbacks().BOOT.busy);
+}
+
+TEST_F(PumpTest, DestroyOfParkedMasterEndsPromptly) {
+  QElapsedTimer clock;
+  clock.start();
+  master.reset();
+  EXPECT_LT(clock.elapsed(), 1000);  // a generous bound: the parked worker wakes at once
+  EXPECT_EQ(fake_driver::loopCount(), 0);
+}
+
+TEST_F(PumpTest, DestroyServesThePumpTheWorkerAlreadyRequested) {
+  StartNetwork();
+  // The worker requests a pump that the main thread, not serving events, leaves pending; the
+  // destructor must serve it (as usual, with its dispatch) or it would wait for ever.
+  OnBOOTCalledBack(6);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(delivered.events.empty());
+  master.reset();
+  EXPECT_EQ(delivered.events, (std::vector<std::string>{"boot:6"}));
+}

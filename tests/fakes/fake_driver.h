@@ -1,0 +1,55 @@
+// A recording fake of the driver library, linked in place of libcanopen32.so. It records every
+// kco* call except kcoLoop (which it counts), answers with configurable result codes, and runs
+// scripted actions inside kcoLoop, where a test delivers callbacks as the real library would.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "drivers/canopen.h"
+
+namespace fake_driver {
+
+struct Call {
+  std::string function;         // "kcoInit", "kcoNMT", ...
+  std::vector<uint32_t> args;   // the integer arguments in order
+  const void* data = nullptr;   // the pointer argument, if any
+
+  bool operator==(const Call&) const = default;
+};
+
+struct Callbacks {
+  kcoSdoDoneCallback sdoUploadDone = nullptr;
+  kcoSdoDoneCallback sdoDownloadDone = nullptr;
+  kcoPdoCallback pdoReceived = nullptr;
+  kcoPdoCallback pdoTransmitted = nullptr;
+  kcoNodeguardCallback nodeguard = nullptr;
+  kcoHeartbeatCallback heartbeat = nullptr;
+  kcoEmcyCallback emcy = nullptr;
+  kcoBootCallback boot = nullptr;
+};
+
+// Forgets calls, results, scripts and callbacks.
+void reset();
+
+const std::vector<Call>& calls();
+void clearCalls();
+// Calls of one function, in order.
+std::vector<Call> callsOf(const std::string& function);
+int loopCount();
+
+// kcoInit's result for one hardware code (default: success for every code).
+void setInitResult(uint8_t hardware, uint16_t code);
+// Result of the other functions (default: each one's success code).
+void setResult(const std::string& function, uint16_t code);
+
+// Runs `action` inside the next kcoLoop call (actions queued together run in one call).
+void onNextLoop(std::function<void()> action);
+
+// The callbacks registered by the last kcoInit.
+const Callbacks& callbacks();
+
+}  // namespace fake_driver
