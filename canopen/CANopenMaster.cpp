@@ -281,7 +281,9 @@ void TCANopenMaster::DispatchBOOT() {
   });
 }
 
-bool TCANopenMaster::ReadDeviceName(uint8_t /*id*/, std::string& /*name*/) {
-  // Without SDO transfers the name cannot be read; the node is listed as having none.
-  return false;
+bool TCANopenMaster::ReadDeviceName(uint8_t id, std::string& name) {
+  const char* text = nullptr;
+  SDOupload(id, {0x1008, 0, KCO_TYPE_TEXT, &text});
+  name = text != nullptr ? text : "";
+  return true;
 }

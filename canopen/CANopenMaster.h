@@ -55,6 +55,30 @@ class TCANopenMaster : public QObject {
   // switch that node's PDOs, heartbeat and node guarding off in the driver.
   void NMT(uint8_t id, uint16_t state);
 
+  // SDO transfers: block until the driver reports the end of the transfer; the value read is in
+  // (or the value written comes from) the variable at mapping.ptdata.
+  void SDOupload(uint8_t id, TSdoMappingParam mapping);
+  void SDOdownload(uint8_t id, TSdoMappingParam mapping);
+
+  // PDO installation. Tx is sent by the master (the node's receive PDO), Rx is sent by the node.
+  // config true writes the configuration into the node, false reads it back and compares.
+  void TxPDOinstall(uint8_t id, uint8_t num, TPdoMappingParam mapping,
+                    TPdoCommunicationParam communication, bool config);
+  void TxPDOuninstall(uint8_t id, uint8_t num, bool config);
+  void RxPDOinstall(uint8_t id, uint8_t num, TPdoMappingParam mapping,
+                    TPdoCommunicationParam communication, bool config);
+  void RxPDOuninstall(uint8_t id, uint8_t num, bool config);
+
+  // Cyclic services of the driver.
+  void NODEGUARDon(uint8_t id, uint16_t guardtime, uint8_t lifetimefactor);
+  void NODEGUARDoff(uint8_t id);
+  void HEARTBEATon(uint8_t id, uint16_t time);
+  void HEARTBEAToff(uint8_t id);
+  void SYNCon(uint16_t time);
+  void SYNCoff();
+  void TIMESTAMPon(uint16_t time);
+  void TIMESTAMPoff();
+
  private:
   friend class TCANopenThread;
 
@@ -69,6 +93,16 @@ class TCANopenMaster : public QObject {
   void DispatchHEARTBEAT();
   void DispatchEMCY();
   void DispatchBOOT();
+  void DispatchSDOupload();
+  void DispatchSDOdownload();
+
+  // One SDO transfer in either direction (function KCO_SDO_UPLOAD or KCO_SDO_DOWNLOAD).
+  void SDOtransfer(uint8_t id, const TSdoMappingParam& mapping, uint16_t function);
+  // Small typed transfers used by the PDO installation.
+  template <typename T>
+  void WriteObject(uint8_t id, uint16_t index, uint8_t subindex, T value);
+  template <typename T>
+  T ReadObject(uint8_t id, uint16_t index, uint8_t subindex);
 
   // Reads the device name (object 0x1008) of a node that booted; false when the read failed.
   bool ReadDeviceName(uint8_t id, std::string& name);

@@ -16,9 +16,13 @@
 
 class MasterTest : public ::testing::Test {
  protected:
-  void SetUp() override {
+  // The fake is reset before the members of derived fixtures configure it.
+  MasterTest() {
     fake_driver::reset();
     CANopenCallbacks().ClearQueues();
+  }
+
+  void SetUp() override {
     SetExceptionReporter([this](const std::string& message) { reports.push_back(message); });
     master = std::make_unique<TCANopenMaster>();
   }

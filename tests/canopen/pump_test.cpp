@@ -49,6 +49,8 @@ TEST_F(PumpTest, NothingIsPumpedBeforeAResetSucceeded) {
 
 TEST_F(PumpTest, OneRecordPerQueueAndPumpReceivedPdosFirst) {
   StartNetwork();
+  // Device-name reads refused at once, so that every driver loop is one pump.
+  fake_driver::setResult("kcoSDO", 0x3201);
   driverReports([](const fake_driver::Callbacks& cb) {
     cb.boot(1);
     cb.boot(2);

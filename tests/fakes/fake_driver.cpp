@@ -1,5 +1,7 @@
 #include "fake_driver.h"
 
+#include <cstring>
+#include <optional>
 #include <utility>
 
 namespace fake_driver {
@@ -12,6 +14,8 @@ struct State {
   std::map<std::string, uint16_t> results;
   std::vector<std::function<void()>> nextLoop;
   Callbacks callbacks;
+  SdoServer sdoServer;
+  std::optional<uint8_t> completionNode;
 };
 
 State& state() {
@@ -47,9 +51,24 @@ void setInitResult(uint8_t hardware, uint16_t code) { state().initResults[hardwa
 void setResult(const std::string& function, uint16_t code) { state().results[function] = code; }
 void onNextLoop(std::function<void()> action) { state().nextLoop.push_back(std::move(action)); }
 const Callbacks& callbacks() { return state().callbacks; }
+void setSdoServer(SdoServer server) { state().sdoServer = std::move(server); }
+void setSdoCompletionNode(uint8_t node) { state().completionNode = node; }
+
+uint32_t readVariable(uint16_t datatype, const void* data) {
+  uint8_t u8 = 0;
+  uint16_t u16 = 0;
+  uint32_t u32 = 0;
+  switch (datatype) {
+    case KCO_TYPE_U8: std::memcpy(&u8, data, 1); return u8;
+    case KCO_TYPE_U16: std::memcpy(&u16, data, 2); return u16;
+    case KCO_TYPE_U32: std::memcpy(&u32, data, 4); return u32;
+    default: return 0;
+  }
+}
 
 }  // namespace fake_driver
 
+using fake_driver::readVariable;
 using fake_driver::record;
 using fake_driver::resultOf;
 using fake_driver::state;
@@ -88,8 +107,28 @@ uint16_t kcoNMT(uint8_t node, uint16_t command) {
 
 uint16_t kcoSDO(uint8_t node, uint16_t index, uint8_t subindex, uint16_t function,
                 uint16_t datatype, void* data) {
-  record("kcoSDO", {node, index, subindex, function, datatype}, data);
-  return resultOf("kcoSDO", KCO_SDO_ACCEPTED);
+  std::vector<uint32_t> args{node, index, subindex, function, datatype};
+  if (function == KCO_SDO_DOWNLOAD) args.push_back(readVariable(datatype, data));
+  record("kcoSDO", std::move(args), data);
+  const uint16_t result = resultOf("kcoSDO", KCO_SDO_ACCEPTED);
+  if (result != KCO_SDO_ACCEPTED) return result;
+  fake_driver::onNextLoop([=] {
+    uint16_t code = KCO_SDO_DONE;
+    if (state().sdoServer) {
+      code = state().sdoServer(node, index, subindex, function, datatype, data);
+    } else if (function == KCO_SDO_UPLOAD && datatype == KCO_TYPE_TEXT) {
+      static const char* const kName = "fake node";
+      std::memcpy(data, &kName, sizeof kName);
+    }
+    const uint8_t reported = state().completionNode.value_or(node);
+    const fake_driver::Callbacks& cb = state().callbacks;
+    if (function == KCO_SDO_UPLOAD) {
+      if (cb.sdoUploadDone) cb.sdoUploadDone(reported, code);
+    } else if (cb.sdoDownloadDone) {
+      cb.sdoDownloadDone(reported, code);
+    }
+  });
+  return result;
 }
 
 uint16_t kcoPDO(uint8_t node, uint8_t num, uint16_t function, uint16_t direction,

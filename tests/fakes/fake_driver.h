@@ -15,7 +15,8 @@ namespace fake_driver {
 
 struct Call {
   std::string function;         // "kcoInit", "kcoNMT", ...
-  std::vector<uint32_t> args;   // the integer arguments in order
+  std::vector<uint32_t> args;   // the integer arguments in order; a kcoSDO download also has
+                                // the value it sends, read from its variable, at the end
   const void* data = nullptr;   // the pointer argument, if any
 
   bool operator==(const Call&) const = default;
@@ -48,6 +49,15 @@ void setResult(const std::string& function, uint16_t code);
 
 // Runs `action` inside the next kcoLoop call (actions queued together run in one call).
 void onNextLoop(std::function<void()> action);
+
+// Answers an accepted kcoSDO request inside the next kcoLoop: returns the completion code and,
+// for an upload, may fill the variable. Without a server every transfer succeeds, uploads leave
+// numbers untouched and a text upload reads "fake node".
+using SdoServer = std::function<uint16_t(uint8_t node, uint16_t index, uint8_t subindex,
+                                         uint16_t function, uint16_t datatype, void* data)>;
+void setSdoServer(SdoServer server);
+// The node id that the completion reports (default: the requested node).
+void setSdoCompletionNode(uint8_t node);
 
 // The callbacks registered by the last kcoInit.
 const Callbacks& callbacks();
