@@ -6,3 +6,6 @@
 class QWidget;
 
 void ShowErrorMessage(QWidget* parent, const QString& text);
+
+// Makes the application's exception report show each message in a modal error box.
+void InstallErrorBoxExceptionReport();

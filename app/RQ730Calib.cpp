@@ -2,15 +2,12 @@
 #include <QApplication>
 
 #include "ErrorMessage.h"
-#include "ExceptionReport.h"
 #include "RQ730CalibUnit.h"
 
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("RQ730Calib"));
-  SetExceptionReporter([](const std::string& message) {
-    ShowErrorMessage(QApplication::activeWindow(), QString::fromStdString(message));
-  });
+  InstallErrorBoxExceptionReport();
 
   TFormMain FormMain;
   FormMain.show();

@@ -1,6 +1,9 @@
 #include "RQ730CalibUnit.h"
 
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
+#include <cmath>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGroupBox>
@@ -12,6 +15,10 @@
 #include <QTimer>
 
 #include "ErrorMessage.h"
+#include "ExceptionReport.h"
+#include "WeightText.h"
+#include "drivers/LEGALRQ730.h"
+#include "drivers/canopen.h"
 
 const int TFormMain::WM_START = QEvent::User + 1;
 
@@ -26,13 +33,27 @@ QFont WindowFont() {
   return font;
 }
 
+// Font sizes in points at the design's 96 dots per inch (40 pt is the design's 53 pixels).
+int PointsToPixels(int points) { return (points * 96 + 36) / 72; }
+
 QFont PanelFont() {
   QFont font;
   font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
                     QStringLiteral("DejaVu Sans")});
-  font.setPixelSize(53);
+  font.setPixelSize(PointsToPixels(40));
   font.setBold(true);
   return font;
+}
+
+// Runs an operator command; what it raises goes to the application's exception report, as
+// nothing may leave a Qt slot.
+template <typename TCommand>
+void Reported(TCommand&& command) {
+  try {
+    command();
+  } catch (...) {
+    ReportException(std::current_exception());
+  }
 }
 
 }  // namespace
@@ -58,6 +79,8 @@ TFormMain::TFormMain(QWidget* parent) : QWidget(parent) {
   ButtonZero->setGeometry(416, 8, 105, 25);
   ButtonInfo = new QPushButton(QStringLiteral("info"), this);
   ButtonInfo->setGeometry(416, 40, 105, 25);
+  connect(ButtonZero, &QPushButton::clicked, this, [this] { Reported([this] { ButtonZeroClick(); }); });
+  connect(ButtonInfo, &QPushButton::clicked, this, [this] { Reported([this] { ButtonInfoClick(); }); });
 
   GroupBoxCom = new QGroupBox(QStringLiteral("serial port"), this);
   GroupBoxCom->setGeometry(416, 80, 105, 49);
@@ -80,6 +103,9 @@ TFormMain::TFormMain(QWidget* parent) : QWidget(parent) {
   CANopenMaster = new TCANopenMaster(this);
   CANopenMaster->OnBOOT = [this](TCANopenMaster* sender, uint8_t& id) {
     CANopenMasterBOOT(sender, id);
+  };
+  CANopenMaster->OnPDOrx = [this](TCANopenMaster* sender, uint8_t& id, uint8_t& num) {
+    CANopenMasterPDOrx(sender, id, num);
   };
 
   Timeout = new QTimer(this);
@@ -170,4 +196,98 @@ void TFormMain::CANopenMasterBOOT(TCANopenMaster* /*Sender*/, uint8_t& id) {
   RQ730Id = id;
 }
 
-void TFormMain::SetupDevice(uint8_t /*id*/) {}
+void TFormMain::SetupDevice(uint8_t id) {
+  // The legal display opens 10 pixels left of and below the window's lower left corner; the
+  // position is 16-bit, as the library takes it.
+  const QRect outer = frameGeometry();
+  const auto x = static_cast<int16_t>(outer.left() - 10);
+  const auto y = static_cast<int16_t>(outer.top() + outer.height() + 10);
+  if (LegalRQ730_Init(static_cast<uint32_t>(winId()), 0, x, y, 4, 1, 50, 0, 0, 0, 0) == 0) {
+    ShowErrorMessage(this, QStringLiteral("Could not initialize software Q38!"));
+    close();
+    return;
+  }
+
+  CANopenMaster->NMT(id, KCO_NMT_PREOPERATIONAL);
+  for (uint8_t num = 1; num <= 4; ++num) {
+    try {
+      CANopenMaster->RxPDOuninstall(id, num, true);
+    } catch (...) {
+      // A module with fewer transmit PDOs refuses the others; that does not matter.
+    }
+  }
+
+  TPdoMappingParam mapping{};
+  mapping[0] = {0x2100, 0, 2, &Weight};
+  mapping[1] = {0x2200, 0, 2, &SignatureWeight};
+  CANopenMaster->RxPDOinstall(id, 1, mapping, {255, 0, 1500}, true);
+  mapping = {};
+  mapping[0] = {0x2101, 0, 1, &ZeroIndication};
+  mapping[1] = {0x2201, 0, 2, &SignatureZeroIndication};
+  CANopenMaster->RxPDOinstall(id, 2, mapping, {255, 0, 1500}, true);
+  mapping = {};
+  mapping[0] = {0x3004, 0, 4, &WeightUnrounded};
+  CANopenMaster->RxPDOinstall(id, 3, mapping, {255, 0, 500}, true);
+
+  uint32_t serialNumber = 0;
+  CANopenMaster->SDOupload(id, {0x1018, 4, KCO_TYPE_U32, &serialNumber});
+  LegalRQ730_WriteSerialNumber(id, serialNumber);
+  uint16_t adjustmentCounter = 0;
+  CANopenMaster->SDOupload(id, {0x3107, 0, KCO_TYPE_U16, &adjustmentCounter});
+  LegalRQ730_WriteAdjustmentCounter(id, adjustmentCounter);
+  uint8_t unit = 0;
+  CANopenMaster->SDOupload(id, {0x3104, 0, KCO_TYPE_U8, &unit});
+  LegalRQ730_WriteUnit(id, unit);
+  uint16_t capacity = 0;
+  CANopenMaster->SDOupload(id, {0x3106, 0, KCO_TYPE_U16, &capacity});
+  LegalRQ730_WriteCapacity(id, capacity);
+  uint16_t checksum = 0;
+  CANopenMaster->SDOupload(id, {0x3108, 0, KCO_TYPE_U16, &checksum});
+  LegalRQ730_WriteChecksum(id, checksum);
+  uint8_t division = 0;
+  CANopenMaster->SDOupload(id, {0x3105, 0, KCO_TYPE_U8, &division});
+  LegalRQ730_WriteDivision(id, division);
+
+  CANopenMaster->TIMESTAMPon(5000);
+  CANopenMaster->NMT(id, KCO_NMT_START);
+}
+
+void TFormMain::SetPanelStyle(int points, Qt::Alignment alignment) {
+  QFont font = PanelWeight->font();
+  font.setPixelSize(PointsToPixels(points));
+  PanelWeight->setFont(font);
+  PanelWeight->setAlignment(alignment);
+}
+
+void TFormMain::CANopenMasterPDOrx(TCANopenMaster* /*Sender*/, uint8_t& id, uint8_t& num) {
+  if (WeightFound) {
+    if (num == 1) LegalRQ730_WriteWeight(id, SignatureWeight, Weight);
+    if (num == 2) LegalRQ730_WriteZeroIndication(id, SignatureZeroIndication, ZeroIndication);
+    if (num == 3) {
+      SetPanelStyle(70, Qt::AlignRight | Qt::AlignVCenter);
+      // A value that is no number shows dashes; the clipboard and the serial port get nothing
+      // rather than a made-up number.
+      if (const std::optional<QString> text = WeightText(WeightUnrounded)) {
+        PanelWeight->setText(*text + QStringLiteral(" kg"));
+        QGuiApplication::clipboard()->setText(*text);
+        SendWeightTelegram(WeightUnrounded);
+      } else {
+        PanelWeight->setText(QStringLiteral("---- kg"));
+      }
+    }
+  } else {
+    SetPanelStyle(40, Qt::AlignCenter);
+    PanelWeight->setText(QStringLiteral("warm up..."));
+  }
+  // The first non-zero value ends the warm-up (a NaN compares unequal but is no weight).
+  if (WeightUnrounded != 0.0F && !std::isnan(WeightUnrounded)) WeightFound = true;
+}
+
+void TFormMain::SendWeightTelegram(float /*weight*/) {}
+
+void TFormMain::ButtonZeroClick() {
+  uint8_t zero = 0;
+  CANopenMaster->SDOdownload(RQ730Id, {0x2003, 0, KCO_TYPE_U8, &zero});
+}
+
+void TFormMain::ButtonInfoClick() { LegalRQ730_ShowInfo(); }

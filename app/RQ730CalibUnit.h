@@ -39,6 +39,9 @@ class TFormMain : public QWidget {
   void FindInterface();
   void TimeoutTimer();
   void CANopenMasterBOOT(TCANopenMaster* Sender, uint8_t& id);
+  void CANopenMasterPDOrx(TCANopenMaster* Sender, uint8_t& id, uint8_t& num);
+  void ButtonZeroClick();
+  void ButtonInfoClick();
 
   // The start message the window posts to itself when it is shown (WM_USER + 1).
   static const int WM_START;
@@ -51,6 +54,10 @@ class TFormMain : public QWidget {
   friend struct TFormMainProbe;  // tests read the private fields
 
   void SetupDevice(uint8_t id);
+  // Panel font size in points and alignment for the warm-up text and for the weight.
+  void SetPanelStyle(int points, Qt::Alignment alignment);
+  // Relays a displayed weight to the serial port, when one is chosen.
+  void SendWeightTelegram(float weight);
 
   // Shared by the front end. The five value fields are PDO targets that the driver fills with
   // the module's raw little-endian bytes, so each has exactly the module object's width.

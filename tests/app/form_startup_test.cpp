@@ -8,16 +8,7 @@
 
 #include <memory>
 
-#include "CANopenCallbacks.h"
-#include "RQ730CalibUnit.h"
-#include "fake_driver.h"
-#include "modal_answerer.h"
-#include "spin.h"
-
-struct TFormMainProbe {
-  static uint8_t RQ730Id(const TFormMain& form) { return form.RQ730Id; }
-  static bool WeightFound(const TFormMain& form) { return form.WeightFound; }
-};
+#include "form_fixture.h"
 
 namespace {
 
@@ -29,28 +20,6 @@ std::vector<uint32_t> triedInterfaces() {
 
 }  // namespace
 
-class FormStartup : public ::testing::Test {
- protected:
-  void SetUp() override {
-    fake_driver::reset();
-    CANopenCallbacks().ClearQueues();
-    form = std::make_unique<TFormMain>();
-  }
-
-  // Shows the window and lets the deferred start run.
-  void start() {
-    form->show();
-    ASSERT_TRUE(spinUntil([] { return !fake_driver::callsOf("kcoInit").empty(); }));
-    spinFor(10);
-  }
-
-  void boot(uint8_t id) {
-    fake_driver::onNextLoop([id] { fake_driver::callbacks().boot(id); });
-  }
-
-  ModalAnswerer answerer;
-  std::unique_ptr<TFormMain> form;
-};
 
 TEST_F(FormStartup, DesignValues) {
   EXPECT_EQ(form->windowTitle(), "RQ 730 Calibration 2.1.0");
