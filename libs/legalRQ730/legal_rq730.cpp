@@ -40,8 +40,8 @@ uint8_t LegalRQ730_Init(uint32_t, uint32_t, int16_t x, int16_t y, uint32_t, uint
   Library& lib = library();
   if (!lib.display) {
     lib.display = std::make_unique<LegalDisplay>();
-    // A display that outlives the application object would be destroyed too late.
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { library().display.reset(); });
+    // The window must go while the application still exists, not with the library's statics.
+    qAddPostRoutine([] { library().display.reset(); });
   }
   lib.display->move(x, y);
   lib.display->refresh(lib.state);
