@@ -1,0 +1,334 @@
+#include "canbus/socketcand_channel.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+
+namespace canbus {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using socketcand::ServerMessage;
+
+constexpr std::size_t kReadChunk = 16 * 1024;
+constexpr int kMaxReadsPerPump = 8;
+
+std::string hostPort(const SocketcandUrl& url) {
+  const bool v6 = url.host.find(':') != std::string::npos;
+  return (v6 ? "[" + url.host + "]" : url.host) + ":" + std::to_string(url.port);
+}
+
+int msUntil(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left < 0 ? 0 : static_cast<int>(left);
+}
+
+// Waits for the events on fd until the deadline; false on time-out.
+bool waitFor(int fd, short events, Clock::time_point deadline) {
+  for (;;) {
+    pollfd entry{fd, events, 0};
+    const int n = ::poll(&entry, 1, msUntil(deadline));
+    if (n > 0) return true;
+    if (n == 0) return false;
+    if (errno != EINTR) return false;
+  }
+}
+
+// Connects a non-blocking socket to one address within the deadline; 0 or an errno value.
+int connectOne(const addrinfo& address, Clock::time_point deadline, UniqueFd& out) {
+  UniqueFd fd(::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                       address.ai_protocol));
+  if (!fd) return errno;
+  if (::connect(fd.get(), address.ai_addr, address.ai_addrlen) != 0) {
+    if (errno != EINPROGRESS) return errno;
+    if (!waitFor(fd.get(), POLLOUT, deadline)) return ETIMEDOUT;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
+    if (error != 0) return error;
+  }
+  const int one = 1;
+  ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  out = std::move(fd);
+  return 0;
+}
+
+// The handshake: one side of the conversation at a time, all within one deadline.
+class Handshake {
+ public:
+  Handshake(int fd, socketcand::MessageSplitter& splitter, std::string where,
+            Clock::time_point deadline)
+      : fd_(fd), splitter_(splitter), where_(std::move(where)), deadline_(deadline) {}
+
+  std::optional<Error> say(const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t n = ::send(fd_, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+      } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (!waitFor(fd_, POLLOUT, deadline_)) return timeout();
+      } else {
+        return Error{
+            ErrorKind::connectionLost,
+            "Connection to " + where_ + " failed during the handshake: " + errnoText(errno) + "."};
+      }
+    }
+    return std::nullopt;
+  }
+
+  // The next message from the server.
+  std::variant<ServerMessage, Error> hear() {
+    for (;;) {
+      while (std::optional<socketcand::MessageSplitter::Piece> piece = splitter_.next()) {
+        if (piece->kind == socketcand::MessageSplitter::Piece::Kind::message) {
+          return socketcand::parseServerMessage(piece->text);
+        }
+        if (piece->kind == socketcand::MessageSplitter::Piece::Kind::tooLong) {
+          return Error{ErrorKind::protocolError,
+                       where_ + " sent an over-long message; it does not speak socketcand."};
+        }
+      }
+      if (!waitFor(fd_, POLLIN, deadline_)) return timeout();
+      char buffer[1024];
+      const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+      if (n > 0) {
+        splitter_.feed(std::string_view(buffer, static_cast<std::size_t>(n)));
+      } else if (n == 0) {
+        return Error{ErrorKind::connectionLost,
+                     where_ + " closed the connection during the handshake."};
+      } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+        return Error{
+            ErrorKind::connectionLost,
+            "Connection to " + where_ + " failed during the handshake: " + errnoText(errno) + "."};
+      }
+    }
+  }
+
+ private:
+  Error timeout() const {
+    return Error{ErrorKind::noSuchInterface,
+                 where_ + " did not complete the socketcand handshake in time."};
+  }
+
+  int fd_;
+  socketcand::MessageSplitter& splitter_;
+  std::string where_;
+  Clock::time_point deadline_;
+};
+
+}  // namespace
+
+SocketcandChannel::SocketcandChannel(SocketcandUrl url, UniqueFd fd)
+    : url_(std::move(url)), fd_(std::move(fd)) {}
+
+std::string SocketcandChannel::where() const {
+  return "socketcand server " + hostPort(url_) + " (bus " + url_.bus + ")";
+}
+
+std::variant<std::unique_ptr<SocketcandChannel>, Error> SocketcandChannel::open(
+    const SocketcandUrl& url, std::chrono::milliseconds timeout) {
+  const Clock::time_point deadline = Clock::now() + timeout;
+  const std::string server = "socketcand server " + hostPort(url);
+
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* addresses = nullptr;
+  const std::string port = std::to_string(url.port);
+  const int gai = ::getaddrinfo(url.host.c_str(), port.c_str(), &hints, &addresses);
+  if (gai != 0) {
+    return Error{
+        ErrorKind::noSuchInterface,
+        "Host " + url.host + " of " + server + " cannot be resolved: " + ::gai_strerror(gai) + "."};
+  }
+  UniqueFd fd;
+  int error = ENOENT;
+  for (const addrinfo* address = addresses; address != nullptr && !fd; address = address->ai_next) {
+    error = connectOne(*address, deadline, fd);
+  }
+  ::freeaddrinfo(addresses);
+  if (!fd) {
+    std::string message = "Cannot connect to " + server + ": " + errnoText(error);
+    if (error == ECONNREFUSED) message += " (is canhub or socketcand running?)";
+    return Error{ErrorKind::noSuchInterface, message + "."};
+  }
+
+  std::unique_ptr<SocketcandChannel> channel(new SocketcandChannel(url, std::move(fd)));
+  Handshake handshake(channel->fd_.get(), channel->splitter_, server, deadline);
+  auto expect = [&](ServerMessage::Kind kind,
+                    const char* what) -> std::variant<ServerMessage, Error> {
+    std::variant<ServerMessage, Error> heard = handshake.hear();
+    if (auto* message = std::get_if<ServerMessage>(&heard)) {
+      if (message->kind != kind && message->kind != ServerMessage::Kind::error) {
+        return Error{ErrorKind::protocolError, server + " answered something else than " + what +
+                                                   "; it does not speak "
+                                                   "socketcand."};
+      }
+    }
+    return heard;
+  };
+
+  std::variant<ServerMessage, Error> heard = expect(ServerMessage::Kind::hi, "< hi >");
+  if (auto* e = std::get_if<Error>(&heard)) return std::move(*e);
+  if (std::get<ServerMessage>(heard).kind != ServerMessage::Kind::hi) {
+    return Error{ErrorKind::protocolError, server + " did not greet with < hi >."};
+  }
+
+  if (auto e = handshake.say("< open " + url.bus + " >")) return std::move(*e);
+  heard = expect(ServerMessage::Kind::ok, "< ok > to < open >");
+  if (auto* e = std::get_if<Error>(&heard)) return std::move(*e);
+  if (const auto& m = std::get<ServerMessage>(heard); m.kind == ServerMessage::Kind::error) {
+    return Error{ErrorKind::noSuchInterface,
+                 server + " cannot open bus " + url.bus + ": " + m.text + "."};
+  }
+
+  // Remote frames (our extension): asked for before raw mode, so that the answer comes before
+  // any frame. A server without the extension says "< error ... >" and carries none.
+  if (auto e = handshake.say("< rtrmode >")) return std::move(*e);
+  heard = expect(ServerMessage::Kind::ok, "< ok > or < error > to < rtrmode >");
+  if (auto* e = std::get_if<Error>(&heard)) return std::move(*e);
+  channel->rtrMode_ = std::get<ServerMessage>(heard).kind == ServerMessage::Kind::ok;
+
+  if (auto e = handshake.say("< rawmode >")) return std::move(*e);
+  heard = expect(ServerMessage::Kind::ok, "< ok > to < rawmode >");
+  if (auto* e = std::get_if<Error>(&heard)) return std::move(*e);
+  if (const auto& m = std::get<ServerMessage>(heard); m.kind == ServerMessage::Kind::error) {
+    return Error{ErrorKind::protocolError,
+                 server + " refused raw mode on bus " + url.bus + ": " + m.text + "."};
+  }
+  // Frames that came in the same read as the last "< ok >".
+  channel->drainSplitter();
+  return channel;
+}
+
+std::optional<Frame> SocketcandChannel::receive() {
+  if (!down_) {
+    flush();
+    if (received_.empty()) pump();
+  }
+  if (received_.empty()) return std::nullopt;
+  const Frame frame = received_.front();
+  received_.pop_front();
+  return frame;
+}
+
+std::optional<Error> SocketcandChannel::send(const Frame& frame) {
+  if (down_) return Error{ErrorKind::connectionLost, lostReason_};
+  if (!isValid(frame)) {
+    return Error{
+        ErrorKind::sendFailed,
+        "Frame " + toCandump(frame) + " is not a valid CAN frame; " + where() + " did not get it."};
+  }
+  if (frame.remote && !rtrMode_) {
+    return Error{ErrorKind::notSupported,
+                 where() + " carries no remote frames (it did not accept < rtrmode >)."};
+  }
+  const std::string text =
+      frame.remote ? socketcand::formatSendRtr(frame) : socketcand::formatSend(frame);
+  if (sendBuffer_.size() + text.size() > kSocketcandSendBufferLimit) {
+    flush();
+    if (down_) return Error{ErrorKind::connectionLost, lostReason_};
+    if (sendBuffer_.size() + text.size() > kSocketcandSendBufferLimit) {
+      return Error{ErrorKind::sendFailed,
+                   where() + " does not take frames fast enough; its send buffer is full."};
+    }
+  }
+  sendBuffer_ += text;
+  flush();
+  if (down_) return Error{ErrorKind::connectionLost, lostReason_};
+  return std::nullopt;
+}
+
+bool SocketcandChannel::pump() {
+  char buffer[kReadChunk];
+  for (int i = 0; i < kMaxReadsPerPump && !down_; ++i) {
+    const ssize_t n = ::recv(fd_.get(), buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n > 0) {
+      splitter_.feed(std::string_view(buffer, static_cast<std::size_t>(n)));
+      drainSplitter();
+      if (static_cast<std::size_t>(n) < sizeof buffer) break;  // the socket is drained
+    } else if (n == 0) {
+      lose("the server closed the connection");
+    } else if (errno == EINTR) {
+      continue;
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      break;
+    } else {
+      lose(errnoText(errno));
+    }
+  }
+  return !down_;
+}
+
+void SocketcandChannel::drainSplitter() {
+  while (std::optional<socketcand::MessageSplitter::Piece> piece = splitter_.next()) {
+    if (piece->kind == socketcand::MessageSplitter::Piece::Kind::message) {
+      handle(socketcand::parseServerMessage(piece->text));
+    } else {
+      ++garbage_;
+    }
+  }
+}
+
+void SocketcandChannel::handle(const socketcand::ServerMessage& message) {
+  switch (message.kind) {
+    case ServerMessage::Kind::frame:
+    case ServerMessage::Kind::rtr:
+      if (received_.size() >= kSocketcandReceiveQueueLimit) {
+        received_.pop_front();
+        ++dropped_;
+      }
+      received_.push_back(message.frame);
+      break;
+    case ServerMessage::Kind::error:
+      ++serverErrors_;
+      break;
+    case ServerMessage::Kind::hi:
+    case ServerMessage::Kind::ok:
+    case ServerMessage::Kind::echo:
+      break;
+    case ServerMessage::Kind::unknown:
+    case ServerMessage::Kind::malformed:
+      ++garbage_;
+      break;
+  }
+}
+
+void SocketcandChannel::flush() {
+  std::size_t done = 0;
+  while (done < sendBuffer_.size() && !down_) {
+    const ssize_t n = ::send(fd_.get(), sendBuffer_.data() + done, sendBuffer_.size() - done,
+                             MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      break;
+    } else {
+      lose(errnoText(errno));
+    }
+  }
+  if (down_) {
+    sendBuffer_.clear();
+  } else {
+    sendBuffer_.erase(0, done);
+  }
+}
+
+void SocketcandChannel::lose(const std::string& why) {
+  if (down_) return;
+  down_ = true;
+  lostReason_ = "Connection to " + where() + " was lost: " + why + ".";
+  fd_.reset();
+}
+
+}  // namespace canbus

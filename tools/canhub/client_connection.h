@@ -1,0 +1,63 @@
+// One client of the hub: its socket, what it has said so far, what it has opened, and the
+// messages waiting to be written to it.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "canbus/socketcand_protocol.h"
+#include "canbus/unique_fd.h"
+
+namespace canhub {
+
+using Clock = std::chrono::steady_clock;
+
+class ClientConnection {
+ public:
+  ClientConnection(canbus::UniqueFd fd, uint64_t id, std::string peer, std::size_t outputLimit);
+
+  int fd() const { return fd_.get(); }
+  uint64_t id() const { return id_; }
+  const std::string& peer() const { return peer_; }
+
+  // Queues one message; it goes out in one write of its own. False when the output buffer
+  // would pass its limit (the client does not read fast enough); nothing is queued then.
+  bool queue(std::string message);
+  // Writes queued messages, one send() per message, as far as the socket takes them, unless
+  // output is held. Returns false when the connection failed.
+  bool flush(Clock::time_point now);
+  // Last words before hanging up: writes the message at once, ahead of anything queued and
+  // despite a hold, then reads and drops what the client still sent (so that closing does not
+  // reset the connection before it has read the message).
+  void sayLast(const std::string& message);
+  // Holds all output until `until` (python-can's client needs a pause after raw mode's ok).
+  void holdUntil(Clock::time_point until) { heldUntil_ = until; }
+  bool held(Clock::time_point now) const { return now < heldUntil_; }
+  Clock::time_point heldUntil() const { return heldUntil_; }
+  bool hasOutput() const { return !output_.empty(); }
+
+  canbus::socketcand::MessageSplitter& splitter() { return splitter_; }
+
+  // Protocol state.
+  std::string bus;       // empty until "< open BUS >"
+  bool rawMode = false;  // receives "< frame ... >"
+  bool rtrMode = false;  // our extension: also receives "< rtr ... >"
+  bool closing = false;  // to be closed by the hub's loop
+  std::string closeReason;
+
+ private:
+  canbus::UniqueFd fd_;
+  uint64_t id_;
+  std::string peer_;
+  std::size_t outputLimit_;
+  std::deque<std::string> output_;
+  std::size_t outputBytes_ = 0;
+  std::size_t frontWritten_ = 0;  // bytes of output_.front() already written
+  Clock::time_point heldUntil_{};
+  canbus::socketcand::MessageSplitter splitter_;
+};
+
+}  // namespace canhub

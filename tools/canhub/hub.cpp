@@ -1,0 +1,319 @@
+#include "hub.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+#include "canbus/wire_timing.h"
+
+namespace canhub {
+namespace {
+
+namespace sc = canbus::socketcand;
+
+constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr std::size_t kKernelSendBuffer = 128 * 1024;
+
+sc::Timestamp wallClock() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return sc::Timestamp{static_cast<int64_t>(now.tv_sec), static_cast<uint32_t>(now.tv_nsec / 1000)};
+}
+
+std::string describe(const sockaddr* address, socklen_t length) {
+  char host[NI_MAXHOST];
+  char port[NI_MAXSERV];
+  if (::getnameinfo(address, length, host, sizeof host, port, sizeof port,
+                    NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+    return "?";
+  }
+  const bool v6 = std::string_view(host).find(':') != std::string_view::npos;
+  return (v6 ? "[" + std::string(host) + "]" : std::string(host)) + ":" + port;
+}
+
+timespec toTimespec(std::chrono::nanoseconds span) {
+  if (span.count() < 0) span = std::chrono::nanoseconds(0);
+  timespec ts{};
+  ts.tv_sec = static_cast<time_t>(span.count() / 1'000'000'000);
+  ts.tv_nsec = static_cast<long>(span.count() % 1'000'000'000);
+  return ts;
+}
+
+}  // namespace
+
+Hub::Hub(HubOptions options) : options_(std::move(options)) {}
+
+Hub::~Hub() = default;
+
+std::optional<std::string> Hub::listen() {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* addresses = nullptr;
+  const std::string port = std::to_string(options_.port);
+  const int gai = ::getaddrinfo(options_.host.c_str(), port.c_str(), &hints, &addresses);
+  if (gai != 0) return "cannot resolve " + options_.host + ": " + ::gai_strerror(gai);
+  std::string error = "no address to listen on";
+  for (const addrinfo* a = addresses; a != nullptr; a = a->ai_next) {
+    canbus::UniqueFd fd(
+        ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol));
+    if (!fd) {
+      error = canbus::errnoText(errno);
+      continue;
+    }
+    const int one = 1;
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (::bind(fd.get(), a->ai_addr, a->ai_addrlen) != 0 || ::listen(fd.get(), 64) != 0) {
+      error = canbus::errnoText(errno);
+      continue;
+    }
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&bound), &length);
+    address_ = describe(reinterpret_cast<sockaddr*>(&bound), length);
+    listener_ = std::move(fd);
+    break;
+  }
+  ::freeaddrinfo(addresses);
+  if (!listener_) return "cannot listen on " + options_.host + ":" + port + ": " + error;
+  return std::nullopt;
+}
+
+void Hub::run(int stopFd) {
+  std::vector<pollfd> fds;
+  std::vector<uint64_t> ids;  // ids[i] for fds[i + 2]
+  for (;;) {
+    const Clock::time_point now = Clock::now();
+    std::optional<Clock::time_point> wake = releasePaced(now);
+    for (auto& [id, client] : clients_) {
+      if (!client->flush(now)) close(*client, "write failed: " + client->closeReason);
+      if (client->hasOutput() && client->held(now)) {
+        wake = wake ? std::min(*wake, client->heldUntil()) : client->heldUntil();
+      }
+    }
+    sweep();
+
+    fds.clear();
+    ids.clear();
+    fds.push_back(pollfd{stopFd, POLLIN, 0});
+    fds.push_back(pollfd{listener_.get(), POLLIN, 0});
+    for (const auto& [id, client] : clients_) {
+      short events = POLLIN;
+      if (client->hasOutput() && !client->held(now)) events |= POLLOUT;
+      fds.push_back(pollfd{client->fd(), events, 0});
+      ids.push_back(id);
+    }
+    timespec timeout{};
+    if (wake) timeout = toTimespec(*wake - Clock::now());
+    const int n = ::ppoll(fds.data(), fds.size(), wake ? &timeout : nullptr, nullptr);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      std::fprintf(stderr, "canhub: poll failed: %s\n", canbus::errnoText(errno).c_str());
+      return;
+    }
+    if (fds[0].revents != 0) return;
+    if (fds[1].revents & POLLIN) accept();
+    for (std::size_t i = 2; i < fds.size(); ++i) {
+      if (fds[i].revents == 0) continue;
+      const auto it = clients_.find(ids[i - 2]);
+      if (it == clients_.end() || it->second->closing) continue;
+      ClientConnection& client = *it->second;
+      if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) readFrom(client);
+    }
+    sweep();
+  }
+}
+
+void Hub::accept() {
+  for (;;) {
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    canbus::UniqueFd fd(::accept4(listener_.get(), reinterpret_cast<sockaddr*>(&peer), &length,
+                                  SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (!fd) {
+      if (errno == EINTR) continue;
+      return;  // EAGAIN: no more waiting; other errors: try again on the next readiness
+    }
+    if (clients_.size() >= options_.maxClients) continue;  // closes it: too many clients
+    const int one = 1;
+    ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    // Bound what the kernel buffers for a client, so that a client that stops reading meets
+    // the hub's own output limit instead of megabytes of kernel buffer.
+    const int sendBuffer = static_cast<int>(kKernelSendBuffer);
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+    const uint64_t id = nextId_++;
+    auto client = std::make_unique<ClientConnection>(
+        std::move(fd), id, describe(reinterpret_cast<sockaddr*>(&peer), length),
+        options_.clientOutputLimit);
+    // The greeting is a write of its own with nothing after it.
+    client->queue("< hi >");
+    client->flush(Clock::now());
+    clients_.emplace(id, std::move(client));
+  }
+}
+
+void Hub::readFrom(ClientConnection& client) {
+  char buffer[kReadChunk];
+  const ssize_t n = ::recv(client.fd(), buffer, sizeof buffer, MSG_DONTWAIT);
+  if (n == 0) {
+    close(client, {});
+    return;
+  }
+  if (n < 0) {
+    if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+      close(client, "read failed: " + canbus::errnoText(errno));
+    }
+    return;
+  }
+  client.splitter().feed(std::string_view(buffer, static_cast<std::size_t>(n)));
+  while (!client.closing) {
+    std::optional<sc::MessageSplitter::Piece> piece = client.splitter().next();
+    if (!piece) break;
+    switch (piece->kind) {
+      case sc::MessageSplitter::Piece::Kind::message:
+        handle(client, piece->text);
+        break;
+      case sc::MessageSplitter::Piece::Kind::garbage:
+        reply(client, "< error text outside a message >");
+        break;
+      case sc::MessageSplitter::Piece::Kind::tooLong:
+        // Answer once, then hang up: this is no socketcand client.
+        client.sayLast("< error message too long >");
+        close(client,
+              "sent a message longer than " + std::to_string(sc::kMaxMessageLength) + " bytes");
+        break;
+    }
+  }
+}
+
+void Hub::reply(ClientConnection& client, std::string message) {
+  if (!client.queue(std::move(message))) close(client, "output buffer overflow (client too slow)");
+}
+
+void Hub::handle(ClientConnection& client, const std::string& body) {
+  const sc::ClientCommand command = sc::parseClientCommand(body);
+  using Kind = sc::ClientCommand::Kind;
+  switch (command.kind) {
+    case Kind::open:
+      if (!client.bus.empty()) return reply(client, "< error bus already open >");
+      client.bus = command.text;
+      buses_[client.bus].members.push_back(client.id());
+      return reply(client, "< ok >");
+    case Kind::rawmode:
+      if (client.bus.empty()) return reply(client, "< error no bus open >");
+      client.rawMode = true;
+      reply(client, "< ok >");
+      // python-can 4.1 reads this ok with one recv() and fails if a frame sticks to it: write
+      // the ok now, then hold the traffic for this client a moment (queued, not dropped).
+      client.flush(Clock::now());
+      client.holdUntil(Clock::now() + options_.rawModeHold);
+      return;
+    case Kind::rtrmode:
+      client.rtrMode = true;
+      return reply(client, "< ok >");
+    case Kind::echo:
+      return reply(client, "< echo >");
+    case Kind::send:
+      if (client.bus.empty()) return reply(client, "< error no bus open >");
+      return transmit(client, command.frame);
+    case Kind::sendRtr:
+      if (client.bus.empty()) return reply(client, "< error no bus open >");
+      if (!client.rtrMode) return reply(client, "< error sendrtr needs rtrmode >");
+      return transmit(client, command.frame);
+    case Kind::unknown:
+      return reply(client, "< error unknown command >");
+    case Kind::malformed:
+      return reply(client, "< error " + command.text + " >");
+  }
+}
+
+void Hub::transmit(ClientConnection& sender, const canbus::Frame& frame) {
+  if (options_.bitrate == 0) return deliver(sender.bus, sender.id(), frame);
+  Bus& bus = buses_[sender.bus];
+  if (bus.paced.size() >= options_.pacedQueueLimit) {
+    return reply(sender, "< error transmit queue full >");
+  }
+  bus.paced.push_back(PacedFrame{frame, sender.id(), Clock::now()});
+}
+
+void Hub::deliver(const std::string& busName, uint64_t sender, const canbus::Frame& frame) {
+  const auto bus = buses_.find(busName);
+  if (bus == buses_.end()) return;
+  const sc::Timestamp time = wallClock();
+  std::string dataMessage;
+  for (const uint64_t id : bus->second.members) {
+    if (id == sender) continue;
+    const auto it = clients_.find(id);
+    if (it == clients_.end()) continue;
+    ClientConnection& client = *it->second;
+    if (!client.rawMode || client.closing) continue;
+    if (frame.remote && !client.rtrMode) continue;  // standard clients never see remote frames
+    if (dataMessage.empty()) {
+      // A separator before and after each frame message (python-can 4.1 skips one byte after
+      // the last message it parsed).
+      dataMessage =
+          " " + (frame.remote ? sc::formatRtr(frame, time) : sc::formatFrame(frame, time)) + " ";
+    }
+    if (!client.queue(dataMessage)) close(client, "output buffer overflow (client too slow)");
+  }
+}
+
+std::optional<Clock::time_point> Hub::releasePaced(Clock::time_point now) {
+  std::optional<Clock::time_point> next;
+  for (auto& [name, bus] : buses_) {
+    while (!bus.paced.empty()) {
+      const PacedFrame& front = bus.paced.front();
+      const Clock::time_point start = std::max(bus.busyUntil, front.queuedAt);
+      const Clock::time_point done = start + canbus::wireTime(front.frame, options_.bitrate);
+      if (done > now) {
+        next = next ? std::min(*next, done) : done;
+        break;
+      }
+      bus.busyUntil = done;
+      const PacedFrame frame = front;
+      bus.paced.pop_front();
+      deliver(name, frame.sender, frame.frame);
+    }
+  }
+  return next;
+}
+
+void Hub::close(ClientConnection& client, const std::string& reason) {
+  if (client.closing) return;
+  client.closing = true;
+  client.closeReason = reason;
+}
+
+void Hub::sweep() {
+  for (auto it = clients_.begin(); it != clients_.end();) {
+    ClientConnection& client = *it->second;
+    if (!client.closing) {
+      ++it;
+      continue;
+    }
+    if (!client.closeReason.empty()) {
+      std::fprintf(stderr, "canhub: closed %s: %s\n", client.peer().c_str(),
+                   client.closeReason.c_str());
+    }
+    if (!client.bus.empty()) {
+      const auto bus = buses_.find(client.bus);
+      if (bus != buses_.end()) std::erase(bus->second.members, client.id());
+    }
+    it = clients_.erase(it);
+  }
+  // Forget buses that nobody holds and that have nothing on the wire.
+  std::erase_if(buses_, [](const auto& entry) {
+    return entry.second.members.empty() && entry.second.paced.empty();
+  });
+}
+
+}  // namespace canhub
