@@ -1,0 +1,181 @@
+// rq730sim: the simulated RQ 730 module on a CAN channel, controlled from standard input.
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "canbus/channel.h"
+#include "rq730sim/commands.h"
+#include "rq730sim/simulator.h"
+
+namespace {
+
+using rq730sim::Clock;
+
+volatile sig_atomic_t stopRequested = 0;
+
+void onSignal(int) { stopRequested = 1; }
+
+bool installSignalHandlers() {
+  struct sigaction action {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0 &&
+         sigaction(SIGPIPE, &ignore, nullptr) == 0;  // a closed TCP peer is a channel error
+}
+
+// A line longer than this is not a command; it is dropped with an error.
+constexpr std::size_t kMaxLine = 4096;
+constexpr auto kReconnectInterval = std::chrono::seconds(1);
+constexpr auto kErrorReportInterval = std::chrono::seconds(1);
+
+class Program {
+ public:
+  Program(std::string url, rq730sim::Simulator& simulator)
+      : url_(std::move(url)), simulator_(simulator) {}
+
+  int run() {
+    simulator_.poll(Clock::now());
+    std::printf("ready\n");
+    std::fflush(stdout);
+    while (!stopRequested && !quit_) {
+      waitForInput();
+      const auto now = Clock::now();
+      simulator_.poll(now);
+      watchChannel(now);
+    }
+    return 0;
+  }
+
+ private:
+  void waitForInput() {
+    pollfd fds[2];
+    nfds_t count = 0;
+    const int channelFd = simulator_.channel() ? simulator_.channel()->pollFd() : -1;
+    if (channelFd >= 0) fds[count++] = {channelFd, POLLIN, 0};
+    const nfds_t stdinSlot = count;
+    if (stdinOpen_) fds[count++] = {STDIN_FILENO, POLLIN, 0};
+    // 1 ms: the simulator's timers (heartbeat, PDO event timers, inhibit times) need no finer
+    // granularity.
+    const int ready = poll(fds, count, 1);
+    if (ready > 0 && stdinOpen_ && (fds[stdinSlot].revents & (POLLIN | POLLHUP | POLLERR))) {
+      readStdin();
+    }
+  }
+
+  void readStdin() {
+    char buffer[1024];
+    const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) {
+      // No more commands (e.g. stdin is /dev/null): the module keeps running until a signal.
+      stdinOpen_ = false;
+      if (!pending_.empty()) runLine(pending_);
+      pending_.clear();
+      return;
+    }
+    if (n < 0) return;
+    for (ssize_t i = 0; i < n; ++i) {
+      if (buffer[i] == '\n') {
+        if (discarding_) {
+          discarding_ = false;
+        } else {
+          runLine(pending_);
+        }
+        pending_.clear();
+      } else if (!discarding_) {
+        pending_ += buffer[i];
+        if (pending_.size() > kMaxLine) {
+          std::fprintf(stderr, "rq730sim: line too long, ignored\n");
+          pending_.clear();
+          discarding_ = true;
+        }
+      }
+    }
+  }
+
+  void runLine(const std::string& line) {
+    const auto outcome = rq730sim::runCommand(simulator_, line);
+    if (!outcome.message.empty()) {
+      std::FILE* out = outcome.error ? stderr : stdout;
+      std::fprintf(out, "%s%s\n", outcome.error ? "rq730sim: " : "", outcome.message.c_str());
+      std::fflush(out);
+    }
+    if (outcome.quit) quit_ = true;
+  }
+
+  // Reports refused sends now and then, and reopens a channel that went down (hub restarted,
+  // adapter plugged in again); the module keeps its state meanwhile.
+  void watchChannel(Clock::time_point now) {
+    if (simulator_.sendErrors() != reportedSendErrors_ && now >= nextErrorReport_) {
+      const auto error = simulator_.lastSendError();
+      std::fprintf(stderr, "rq730sim: %llu frame(s) not sent: %s\n",
+                   static_cast<unsigned long long>(simulator_.sendErrors() - reportedSendErrors_),
+                   error ? error->message.c_str() : "send failed");
+      reportedSendErrors_ = simulator_.sendErrors();
+      nextErrorReport_ = now + kErrorReportInterval;
+    }
+    const canbus::Channel* channel = simulator_.channel();
+    if (channel && channel->state() != canbus::ChannelState::down) return;
+    if (!reconnecting_) {
+      std::fprintf(stderr, "rq730sim: channel %s lost, reconnecting\n", url_.c_str());
+      reconnecting_ = true;
+      nextReconnect_ = now;
+    }
+    if (now < nextReconnect_) return;
+    nextReconnect_ = now + kReconnectInterval;
+    auto opened = canbus::openChannel(url_);
+    if (auto* fresh = std::get_if<std::unique_ptr<canbus::Channel>>(&opened)) {
+      simulator_.setChannel(std::move(*fresh));
+      reconnecting_ = false;
+      std::fprintf(stderr, "rq730sim: channel %s back\n", url_.c_str());
+    }
+  }
+
+  std::string url_;
+  rq730sim::Simulator& simulator_;
+  bool stdinOpen_ = true;
+  bool quit_ = false;
+  bool discarding_ = false;
+  std::string pending_;
+  uint64_t reportedSendErrors_ = 0;
+  Clock::time_point nextErrorReport_{};
+  bool reconnecting_ = false;
+  Clock::time_point nextReconnect_{};
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string_view> args(argv + 1, argv + argc);
+  auto parsed = rq730sim::parseArguments(args);
+  if (auto* error = std::get_if<std::string>(&parsed)) {
+    std::fprintf(stderr, "rq730sim: %s\nTry 'rq730sim --help'.\n", error->c_str());
+    return 2;
+  }
+  auto& options = std::get<rq730sim::ProgramOptions>(parsed);
+  if (options.help) {
+    std::fputs(std::string(rq730sim::usageText()).c_str(), stdout);
+    return 0;
+  }
+  if (!installSignalHandlers()) {
+    std::fprintf(stderr, "rq730sim: cannot install signal handlers: %s\n", std::strerror(errno));
+    return 1;
+  }
+  auto opened = canbus::openChannel(options.channelUrl);
+  if (auto* error = std::get_if<canbus::Error>(&opened)) {
+    std::fprintf(stderr, "rq730sim: %s\n", error->message.c_str());
+    return 1;
+  }
+  rq730sim::Simulator simulator(std::move(std::get<std::unique_ptr<canbus::Channel>>(opened)),
+                                options.simulator);
+  return Program(options.channelUrl, simulator).run();
+}
