@@ -1,0 +1,477 @@
+// The statistics tables: the grid operations with their checks, the binding to a table widget
+// with its row colours, and what the master writes into attached tables.
+#include <QGuiApplication>
+#include <QPalette>
+#include <QTableWidget>
+#include <functional>
+#include <optional>
+
+#include "CANopenErrors.h"
+#include "CANopenStatistics.h"
+#include "CANopenStatisticsGrid.h"
+#include "CANopenStatisticsView.h"
+#include "fake_node.h"
+#include "master_fixture.h"
+
+namespace {
+
+using Column = std::vector<std::string>;
+
+Column columnOf(const TStatisticsGrid& table, int column) {
+  Column out;
+  for (int row = 0; row < table.RowCount(); ++row) out.push_back(table.Text(row, column));
+  return out;
+}
+
+// The 21 values of a node's new or re-added column.
+Column freshColumn(const std::string& id) {
+  Column out(statistics::kNodeRows);
+  out[st2Id] = id;
+  out[st2NmtState] = "preoperational";
+  out[st2EmcyErrorCode] = "0";
+  return out;
+}
+
+struct Raised {
+  unsigned id;
+  unsigned code;
+  std::string message;
+  bool operator==(const Raised&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Raised& r) {
+  return out << "{" << r.id << ", " << std::hex << r.code << std::dec << ", " << r.message << "}";
+}
+
+std::optional<Raised> raisedBy(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const ECANopenException& e) {
+    return Raised{e.Id(), e.Code(), e.what()};
+  }
+  return std::nullopt;
+}
+
+class NodeTableTest : public ::testing::Test {
+ protected:
+  NodeTableTest() { statistics::InitStatistics2(&table); }
+  TStatisticsGrid table;
+};
+
+}  // namespace
+
+TEST_F(NodeTableTest, NewNodeGetsAFreshColumnAfterTheCaptions) {
+  EXPECT_EQ(table.RowCount(), 21);
+  EXPECT_EQ(table.ColumnCount(), 1);
+  statistics::AddStatisticsNode(&table, 5);
+  ASSERT_EQ(table.ColumnCount(), 2);
+  EXPECT_EQ(table.ColumnWidth(0), 150);
+  EXPECT_EQ(table.ColumnWidth(1), 80);
+  EXPECT_EQ(columnOf(table, 1), freshColumn("5"));
+  const Column captions = columnOf(table, 0);
+  EXPECT_EQ(captions[st2Id], "id");
+  EXPECT_EQ(captions[st2SdoDownloadCount], "SDO download count");
+  EXPECT_EQ(captions[st2TxPdo1Count + 3], "TxPDO4 count");
+  EXPECT_EQ(captions[st2RxPdo1Count], "RxPDO1 count");
+  EXPECT_EQ(captions[st2HeartbeatNmtState], "HEARTBEAT nmt state");
+  EXPECT_EQ(captions[st2NodeguardGuardTime], "NODEGUARD guardtime [ms]");
+  EXPECT_EQ(captions[st2EmcyErrorCode], "EMCY error code");
+}
+
+TEST_F(NodeTableTest, ReAddingANodeResetsItsColumnInPlaceOnly) {
+  statistics::AddStatisticsNode(&table, 5);
+  statistics::AddStatisticsNode(&table, 7);
+  for (const int node : {5, 7}) {
+    statistics::SetStatistics2(&table, node, st2Name, "RQ 730");
+    statistics::SetStatistics2(&table, node, st2NmtState, "operational");
+    statistics::SetStatistics2(&table, node, st2SdoUploadCount, "12");
+    statistics::SetStatistics2(&table, node, st2EmcyErrorCode, "129");
+  }
+  const Column seven = columnOf(table, 2);
+  statistics::AddStatisticsNode(&table, 5);
+  ASSERT_EQ(table.ColumnCount(), 3);
+  EXPECT_EQ(columnOf(table, 1), freshColumn("5"));
+  EXPECT_EQ(columnOf(table, 2), seven);
+}
+
+TEST_F(NodeTableTest, ColumnsKeepTheirOrderAndAreFoundByTheWholeDecimalId) {
+  for (const int node : {12, 2, 120, 1}) statistics::AddStatisticsNode(&table, node);
+  statistics::SetStatistics2(&table, 2, st2Name, "two");
+  statistics::SetStatistics2(&table, 12, st2Name, "twelve");
+  EXPECT_EQ(table.Text(st2Id, 1), "12");
+  EXPECT_EQ(table.Text(st2Id, 4), "1");
+  EXPECT_EQ(table.Text(st2Name, 1), "twelve");
+  EXPECT_EQ(table.Text(st2Name, 2), "two");
+  EXPECT_EQ(table.Text(st2Name, 3), "");
+  EXPECT_EQ(table.Text(st2Name, 4), "");
+  EXPECT_EQ(statistics::GetStatistics2(&table, 120, st2NmtState), "preoperational");
+}
+
+TEST_F(NodeTableTest, NodeZeroWritesEveryColumnAndAnUnknownNodeNothing) {
+  statistics::SetStatistics2(&table, 0, st2NmtState, "operational");  // no column: nothing
+  EXPECT_EQ(table.ColumnCount(), 1);
+
+  statistics::AddStatisticsNode(&table, 3);
+  statistics::AddStatisticsNode(&table, 4);
+  statistics::SetStatistics2(&table, 0, st2NmtState, "operational");
+  EXPECT_EQ(table.Text(st2NmtState, 1), "operational");
+  EXPECT_EQ(table.Text(st2NmtState, 2), "operational");
+
+  const Column three = columnOf(table, 1);
+  const Column four = columnOf(table, 2);
+  statistics::SetStatistics2(&table, 9, st2SdoUploadCount, "5");
+  EXPECT_EQ(table.ColumnCount(), 3);
+  EXPECT_EQ(columnOf(table, 1), three);
+  EXPECT_EQ(columnOf(table, 2), four);
+  EXPECT_EQ(statistics::GetStatistics2(&table, 9, st2SdoUploadCount), "");
+}
+
+TEST_F(NodeTableTest, ClearingKeepsTheIdSoTheColumnStaysTheNodes) {
+  for (const int node : {3, 4, 6}) {
+    statistics::AddStatisticsNode(&table, node);
+    statistics::SetStatistics2(&table, node, st2Name, "RQ 730");
+  }
+  Column cleared(statistics::kNodeRows);
+  cleared[st2Id] = "4";
+
+  statistics::ClearStatisticsNode(&table, 4);
+  EXPECT_EQ(columnOf(table, 2), cleared);
+  EXPECT_EQ(table.Text(st2Name, 1), "RQ 730");
+  statistics::SetStatistics2(&table, 4, st2NmtState, "reset node");
+  EXPECT_EQ(table.Text(st2NmtState, 2), "reset node");
+
+  statistics::ClearStatisticsNode(&table, 0);
+  for (const auto& [column, id] : {std::pair{1, "3"}, {2, "4"}, {3, "6"}}) {
+    cleared[st2Id] = id;
+    EXPECT_EQ(columnOf(table, column), cleared) << "column " << column;
+  }
+}
+
+TEST_F(NodeTableTest, RangeChecksRaiseWithTheNodeAndLeaveTheTableUnchanged) {
+  statistics::AddStatisticsNode(&table, 5);
+  const std::string withNode = "CANopen exception (node id : ";
+  struct Case {
+    const char* name;
+    std::function<void(TStatisticsGrid*)> call;
+    Raised raised;
+  };
+  const std::vector<Case> cases = {
+      {"add node 0", [](TStatisticsGrid* t) { statistics::AddStatisticsNode(t, 0); },
+       {0, 0xA012, "CANopen exception (code A012h). Node id is out of range 1..127."}},
+      {"add node 128", [](TStatisticsGrid* t) { statistics::AddStatisticsNode(t, 128); },
+       {128, 0xA012, withNode + "128 / code A012h). Node id is out of range 1..127."}},
+      {"set row 21", [](TStatisticsGrid* t) { statistics::SetStatistics2(t, 5, 21, "x"); },
+       {5, 0xA015, withNode + "5 / code A015h). Row index of statistic table is out of range."}},
+      {"set row -1", [](TStatisticsGrid* t) { statistics::SetStatistics2(t, 0, -1, "x"); },
+       {0, 0xA015, "CANopen exception (code A015h). Row index of statistic table is out of range."}},
+      {"set node 200", [](TStatisticsGrid* t) { statistics::SetStatistics2(t, 200, 3, "x"); },
+       {200, 0xA011, withNode + "200 / code A011h). Node id is out of range 0..127."}},
+      {"set node 300", [](TStatisticsGrid* t) { statistics::SetStatistics2(t, 300, 3, "x"); },
+       {44, 0xA011, withNode + "44 / code A011h). Node id is out of range 0..127."}},
+      {"get node 0", [](TStatisticsGrid* t) { statistics::GetStatistics2(t, 0, 3); },
+       {0, 0xA012, "CANopen exception (code A012h). Node id is out of range 1..127."}},
+      {"get row 21", [](TStatisticsGrid* t) { statistics::GetStatistics2(t, 5, 21); },
+       {5, 0xA015, withNode + "5 / code A015h). Row index of statistic table is out of range."}},
+      {"clear node 200", [](TStatisticsGrid* t) { statistics::ClearStatisticsNode(t, 200); },
+       {200, 0xA011, withNode + "200 / code A011h). Node id is out of range 0..127."}},
+  };
+  const Column before = columnOf(table, 1);
+  for (const Case& c : cases) {
+    EXPECT_EQ(raisedBy([&] { c.call(&table); }), c.raised) << c.name;
+  }
+  EXPECT_EQ(table.ColumnCount(), 2);
+  EXPECT_EQ(columnOf(table, 1), before);
+}
+
+TEST(NetworkTableTest, HasFiveRowsAndRaisesWithoutNodeForOtherRows) {
+  TStatisticsGrid table;
+  statistics::InitStatistics1(&table);
+  ASSERT_EQ(table.RowCount(), 5);
+  ASSERT_EQ(table.ColumnCount(), 2);
+  EXPECT_EQ(table.ColumnWidth(0), 150);
+  EXPECT_EQ(table.ColumnWidth(1), 200);
+  EXPECT_EQ(columnOf(table, 0), (Column{"hardware", "bitrate", "extended id", "SYNC time [ms]",
+                                        "TIMESTAMP time [ms]"}));
+  EXPECT_EQ(columnOf(table, 1), Column(5));
+  statistics::SetStatistics1(&table, st1TimestampTime, "1000");
+  EXPECT_EQ(table.Text(st1TimestampTime, 1), "1000");
+  const Raised outOfRange{0, 0xA015,
+                          "CANopen exception (code A015h). Row index of statistic table is out "
+                          "of range."};
+  for (const int row : {5, -1}) {
+    EXPECT_EQ(raisedBy([&] { statistics::SetStatistics1(&table, row, "x"); }), outOfRange) << row;
+  }
+}
+
+TEST(StatisticsTablesTest, AnAttachedTableThatWasNeverBuiltIsEmpty) {
+  TStatisticsGrid table;
+  const auto empty = [](unsigned id) {
+    return Raised{id, 0xA010,
+                  id == 0 ? "CANopen exception (code A010h). Statistic table is empty."
+                          : "CANopen exception (node id : " + std::to_string(id) +
+                                " / code A010h). Statistic table is empty."};
+  };
+  EXPECT_EQ(raisedBy([&] { statistics::SetStatistics2(&table, 5, 3, "1"); }), empty(5));
+  EXPECT_EQ(raisedBy([&] { statistics::GetStatistics2(&table, 5, 3); }), empty(5));
+  EXPECT_EQ(raisedBy([&] { statistics::SetStatistics1(&table, 0, "x"); }), empty(0));
+  EXPECT_EQ(raisedBy([&] { statistics::AddStatisticsNode(&table, 5); }), empty(5));
+  EXPECT_EQ(raisedBy([&] { statistics::ClearStatisticsNode(&table, 5); }), empty(5));
+  EXPECT_EQ(raisedBy([&] { statistics::ClearStatisticsNode(&table, 0); }), std::nullopt);
+  EXPECT_EQ(table.RowCount(), 0);
+  EXPECT_EQ(table.ColumnCount(), 0);
+}
+
+TEST(StatisticsTablesTest, WithoutATableNothingIsCheckedOrWritten) {
+  EXPECT_NO_THROW({
+    statistics::InitStatistics1(nullptr);
+    statistics::SetStatistics1(nullptr, 99, "x");
+    statistics::InitStatistics2(nullptr);
+    statistics::AddStatisticsNode(nullptr, 0);
+    statistics::AddStatisticsNode(nullptr, 500);
+    statistics::SetStatistics2(nullptr, 200, -3, "x");
+    statistics::ClearStatisticsNode(nullptr, -1);
+    EXPECT_EQ(statistics::GetStatistics2(nullptr, 0, 99), "");
+  });
+}
+
+TEST(StatisticsViewTest, MirrorsTheGridWithAlternatingRowColours) {
+  QTableWidget widget;
+  widget.setRowCount(2);  // what the owner put there stays until the grid is built
+  widget.setColumnCount(1);
+  widget.setItem(0, 0, new QTableWidgetItem("owner"));
+  TStatisticsView view(&widget);
+  TStatisticsGrid table;
+  table.SetObserver(&view);
+  ASSERT_NE(widget.item(0, 0), nullptr);
+  EXPECT_EQ(widget.item(0, 0)->text(), "owner");
+
+  statistics::InitStatistics2(&table);
+  statistics::AddStatisticsNode(&table, 5);
+  statistics::SetStatistics2(&table, 5, st2Name, "RQ 730");
+  ASSERT_EQ(widget.rowCount(), 21);
+  ASSERT_EQ(widget.columnCount(), 2);
+  EXPECT_EQ(widget.columnWidth(0), 150);
+  EXPECT_EQ(widget.columnWidth(1), 80);
+  for (int row = 0; row < 21; ++row) {
+    for (int column = 0; column < 2; ++column) {
+      ASSERT_NE(widget.item(row, column), nullptr);
+      EXPECT_EQ(widget.item(row, column)->text().toStdString(), table.Text(row, column));
+    }
+  }
+  const QColor information = QGuiApplication::palette().color(QPalette::ToolTipBase);
+  ASSERT_NE(information, QColor(Qt::white)) << "the platform's colours cannot tell the rows apart";
+  for (const auto& [row, colour] :
+       {std::pair{0, information}, {1, QColor(Qt::white)}, {2, information}}) {
+    for (int column = 0; column < 2; ++column) {
+      EXPECT_EQ(widget.item(row, column)->background().color(), colour)
+          << "row " << row << " column " << column;
+    }
+  }
+  EXPECT_FALSE(widget.item(1, 1)->flags() & Qt::ItemIsEditable);
+}
+
+// The master with both tables attached to widgets of the test.
+class MasterStatisticsTest : public MasterTest {
+ protected:
+  void SetUp() override {
+    MasterTest::SetUp();
+    master->SetStatistics1(network.get());
+    master->SetStatistics2(nodes.get());
+  }
+
+  // Text of a widget cell; "<none>" when the cell does not exist.
+  static std::string cell(const QTableWidget* widget, int row, int column) {
+    const QTableWidgetItem* item = widget != nullptr ? widget->item(row, column) : nullptr;
+    return item != nullptr ? item->text().toStdString() : "<none>";
+  }
+  std::string node(int row, int column = 1) const { return cell(nodes.get(), row, column); }
+
+  // Lets the driver report callbacks inside its loop and waits until the master dispatched them.
+  void driverReports(std::function<void(const fake_driver::Callbacks&)> report,
+                     const std::function<bool()>& done) {
+    fake_driver::onNextLoop([report] { report(fake_driver::callbacks()); });
+    ASSERT_TRUE(spinUntil(done));
+  }
+
+  void bootNode(uint8_t id) {
+    int booted = 0;
+    master->OnBOOT = [&](TCANopenMaster*, uint8_t&) { ++booted; };
+    driverReports([id](const fake_driver::Callbacks& cb) { cb.boot(id); },
+                  [&] { return booted == 1; });
+    master->OnBOOT = nullptr;
+  }
+
+  std::unique_ptr<QTableWidget> network = std::make_unique<QTableWidget>();
+  std::unique_ptr<QTableWidget> nodes = std::make_unique<QTableWidget>();
+};
+
+TEST_F(MasterStatisticsTest, ResetFillsTheNetworkRowsAndServicesTheirPeriods) {
+  master->SetExtendedId(false);
+  StartNetwork();
+  ASSERT_EQ(network->rowCount(), 5);
+  EXPECT_EQ(cell(network.get(), st1Hardware, 0), "hardware");
+  EXPECT_EQ(cell(network.get(), st1Hardware, 1), "PEAK PCAN_USB");
+  EXPECT_EQ(cell(network.get(), st1Bitrate, 1), "500000");
+  EXPECT_EQ(cell(network.get(), st1ExtendedId, 1), "no");
+  EXPECT_EQ(nodes->rowCount(), 21);
+  EXPECT_EQ(nodes->columnCount(), 1);
+
+  master->SYNCon(100);
+  master->TIMESTAMPon(1000);
+  EXPECT_EQ(cell(network.get(), st1SyncTime, 1), "100");
+  EXPECT_EQ(cell(network.get(), st1TimestampTime, 1), "1000");
+  master->SYNCoff();
+  EXPECT_EQ(cell(network.get(), st1SyncTime, 1), "");
+  EXPECT_EQ(cell(network.get(), st1TimestampTime, 1), "1000");
+  EXPECT_EQ(cell(network.get(), st1SyncTime, 0), "SYNC time [ms]");
+  EXPECT_EQ(network->item(st1SyncTime, 1)->background().color(), QColor(Qt::white));
+}
+
+TEST_F(MasterStatisticsTest, BootUpGivesAColumnWithTheDeviceNameAndPdosAreCounted) {
+  StartNetwork();
+  bootNode(5);
+  ASSERT_EQ(nodes->columnCount(), 2);
+  EXPECT_EQ(node(st2Id), "5");
+  EXPECT_EQ(node(st2Name), "fake node");
+  EXPECT_EQ(node(st2NmtState), "preoperational");
+  EXPECT_EQ(node(st2SdoUploadCount), "1");  // the device name was read by SDO
+  EXPECT_EQ(node(st2EmcyErrorCode), "0");
+
+  int delivered = 0;
+  master->OnPDOtx = [&](TCANopenMaster*, uint8_t&, uint8_t&) { ++delivered; };
+  driverReports(
+      [](const fake_driver::Callbacks& cb) {
+        cb.pdoReceived(5, 1);
+        cb.pdoTransmitted(5, 4);
+        cb.pdoReceived(5, 1);
+        cb.pdoReceived(5, 3);
+        cb.pdoReceived(9, 1);  // a node without a column
+        cb.emcy(5, 0x81);
+      },
+      [&] { return node(st2EmcyErrorCode) == "129" && node(st2RxPdo1Count + 2) == "1"; });
+  EXPECT_EQ(node(st2RxPdo1Count), "2");
+  EXPECT_EQ(node(st2RxPdo1Count + 1), "");
+  EXPECT_EQ(node(st2TxPdo1Count + 3), "1");
+  EXPECT_EQ(delivered, 1);
+  EXPECT_EQ(nodes->columnCount(), 2);
+  EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(MasterStatisticsTest, TransfersCountFromAnEmptyCellAndFromZero) {
+  StartNetwork();
+  bootNode(5);
+  ASSERT_EQ(node(st2SdoDownloadCount), "");
+  uint8_t value = 1;
+  for (int k = 0; k < 3; ++k) master->SDOdownload(5, {0x2000, 0, KCO_TYPE_U8, &value});
+  EXPECT_EQ(node(st2SdoDownloadCount), "3");
+
+  FakeNode pdoObjects;  // the node's transmit PDO 2 objects, for the installation's steps
+  for (const uint8_t sub : {1, 2, 3, 5}) pdoObjects.set(0x1801, sub, 0);
+  for (uint8_t sub = 0; sub <= 8; ++sub) pdoObjects.set(0x1A01, sub, 0);
+  int16_t weight = 0;
+  TPdoMappingParam mapping{};
+  mapping[0] = {0x2100, 0, 2, &weight};
+  master->RxPDOinstall(5, 2, mapping, {255, 0, 0}, true);
+  EXPECT_EQ(node(st2RxPdo1Count + 1), "0");
+  driverReports([](const fake_driver::Callbacks& cb) { cb.pdoReceived(5, 2); },
+                [&] { return node(st2RxPdo1Count + 1) == "1"; });
+  master->RxPDOuninstall(5, 2, false);
+  EXPECT_EQ(node(st2RxPdo1Count + 1), "");
+}
+
+TEST_F(MasterStatisticsTest, NmtCommandsWriteTheirTextsAndResetsEmptyTheColumn) {
+  StartNetwork();
+  bootNode(3);
+  bootNode(4);
+  master->NMT(3, KCO_NMT_START);
+  EXPECT_EQ(node(st2NmtState, 1), "operational");
+  EXPECT_EQ(node(st2NmtState, 2), "preoperational");
+  master->NMT(0, KCO_NMT_STOP);
+  EXPECT_EQ(node(st2NmtState, 1), "stopped");
+  EXPECT_EQ(node(st2NmtState, 2), "stopped");
+  master->NMT(4, KCO_NMT_RESET_COMMUNICATION);
+  EXPECT_EQ(node(st2Id, 2), "4");
+  EXPECT_EQ(node(st2Name, 2), "");
+  EXPECT_EQ(node(st2SdoUploadCount, 2), "");
+  EXPECT_EQ(node(st2EmcyErrorCode, 2), "");
+  EXPECT_EQ(node(st2NmtState, 2), "reset communication");
+  EXPECT_EQ(node(st2Name, 1), "fake node");
+  bootNode(4);  // the following boot-up fills the same column again
+  EXPECT_EQ(nodes->columnCount(), 3);
+  EXPECT_EQ(node(st2Name, 2), "fake node");
+}
+
+TEST_F(MasterStatisticsTest, HeartbeatAndGuardingRowsFollowSwitchesAndDispatch) {
+  StartNetwork();
+  bootNode(5);
+  master->HEARTBEATon(5, 1500);
+  master->NODEGUARDon(5, 100, 3);
+  EXPECT_EQ(node(st2HeartbeatTime), "1500");
+  EXPECT_EQ(node(st2NodeguardGuardTime), "100");
+  EXPECT_EQ(node(st2NodeguardLifeTimeFactor), "3");
+  driverReports(
+      [](const fake_driver::Callbacks& cb) {
+        cb.heartbeat(5, 0x6201, 0x6303);
+        cb.nodeguard(5, 0x5202, 0x5301);
+      },
+      [&] { return node(st2HeartbeatState) != "" && node(st2NodeguardState) != ""; });
+  EXPECT_EQ(node(st2HeartbeatState), "running");
+  EXPECT_EQ(node(st2HeartbeatNmtState), "preoperational");
+  EXPECT_EQ(node(st2NodeguardState), "response missed");
+  EXPECT_EQ(node(st2NodeguardNmtState), "operational");
+
+  master->HEARTBEAToff(5);
+  for (const int row : {st2HeartbeatTime, st2HeartbeatState, st2HeartbeatNmtState}) {
+    EXPECT_EQ(node(row), "") << row;
+  }
+  fake_driver::setResult("kcoNODEGUARD", 0x5105);
+  EXPECT_THROW(master->NODEGUARDon(5, 200, 2), ECANopenException);
+  for (const int row : {st2NodeguardGuardTime, st2NodeguardLifeTimeFactor, st2NodeguardState,
+                        st2NodeguardNmtState}) {
+    EXPECT_EQ(node(row), "") << row;
+  }
+}
+
+TEST_F(MasterStatisticsTest, ADetachedOrDeletedTableStopsAllWriting) {
+  StartNetwork();
+  bootNode(5);
+  master->SetStatistics2(nullptr);
+  EXPECT_EQ(master->Statistics2(), nullptr);
+  master->NMT(5, KCO_NMT_START);
+  EXPECT_EQ(node(st2NmtState), "preoperational");  // the widget keeps what it shows
+
+  network.reset();  // the owner deletes its widget
+  EXPECT_EQ(master->Statistics1(), nullptr);
+  master->SYNCon(10);
+  master->Reset();
+  bool booted = false;
+  master->OnBOOT = [&](TCANopenMaster*, uint8_t&) { booted = true; };
+  driverReports([](const fake_driver::Callbacks& cb) { cb.boot(6); }, [&] { return booted; });
+  master->NMT(0, KCO_NMT_RESET_NODE);
+  EXPECT_EQ(nodes->columnCount(), 2);
+  EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(MasterStatisticsTest, WithoutTablesEveryStepRunsWithoutStatistics) {
+  master->SetStatistics1(nullptr);
+  master->SetStatistics2(nullptr);
+  StartNetwork();
+  int seen = 0;
+  master->OnBOOT = [&](TCANopenMaster*, uint8_t&) { ++seen; };
+  master->OnPDOrx = [&](TCANopenMaster*, uint8_t&, uint8_t&) { ++seen; };
+  master->OnHEARTBEAT = [&](TCANopenMaster*, uint8_t&, uint16_t&, uint16_t&) { ++seen; };
+  master->OnEMCY = [&](TCANopenMaster*, uint8_t&, uint8_t&) { ++seen; };
+  driverReports(
+      [](const fake_driver::Callbacks& cb) {
+        cb.boot(5);
+        cb.pdoReceived(5, 1);
+        cb.heartbeat(5, 0x6201, 0x6303);
+        cb.emcy(5, 1);
+      },
+      [&] { return seen == 4; });
+  master->NMT(5, KCO_NMT_RESET_NODE);
+  master->HEARTBEATon(5, 100);
+  EXPECT_TRUE(reports.empty());
+  EXPECT_EQ(network->columnCount(), 0);
+  EXPECT_EQ(nodes->columnCount(), 0);
+}

@@ -1,0 +1,60 @@
+// The simulated module on its own thread over the loopback bus, so that it answers while the
+// test's main thread blocks in an SDO wait, as a real module on a real bus does.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <variant>
+
+#include "canbus/channel.h"
+#include "rq730sim/simulator.h"
+
+class SimRunner {
+ public:
+  SimRunner(const std::string& url, rq730sim::Options options) {
+    auto opened = canbus::openChannel(url);
+    if (auto* error = std::get_if<canbus::Error>(&opened)) throw std::runtime_error(error->message);
+    sim_ = std::make_unique<rq730sim::Simulator>(
+        std::move(std::get<std::unique_ptr<canbus::Channel>>(opened)), std::move(options));
+    thread_ = std::thread([this] {
+      while (!stop_) {
+        {
+          std::lock_guard lock(mutex_);
+          sim_->poll(rq730sim::Clock::now());
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
+    });
+  }
+
+  ~SimRunner() {
+    stop_ = true;
+    thread_.join();
+  }
+
+  SimRunner(const SimRunner&) = delete;
+  SimRunner& operator=(const SimRunner&) = delete;
+
+  // Runs `action` on the simulator between two of its polls.
+  template <typename T>
+  T with(const std::function<T(rq730sim::Simulator&)>& action) {
+    std::lock_guard lock(mutex_);
+    return action(*sim_);
+  }
+  void with(const std::function<void(rq730sim::Simulator&)>& action) {
+    std::lock_guard lock(mutex_);
+    action(*sim_);
+  }
+
+ private:
+  std::unique_ptr<rq730sim::Simulator> sim_;
+  std::mutex mutex_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
