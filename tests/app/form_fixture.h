@@ -31,29 +31,36 @@ struct TFormMainProbe {
   }
 };
 
-class FormStartup : public ::testing::Test {
+// The window with whatever driver the test links.
+class FormFixture : public ::testing::Test {
  protected:
-  FormStartup() {
-    fake_driver::reset();
+  FormFixture() {
     fake_legal::reset();
     CANopenCallbacks().ClearQueues();
     InstallErrorBoxExceptionReport();
   }
-  ~FormStartup() override { SetExceptionReporter(nullptr); }
+  ~FormFixture() override { SetExceptionReporter(nullptr); }
 
   void SetUp() override { form = std::make_unique<TFormMain>(); }
 
-  // Shows the window and lets the deferred start run.
+  // Shows the window and lets the deferred start run until an interface was found or the
+  // window closed.
   void start() {
     form->show();
-    ASSERT_TRUE(spinUntil([] { return !fake_driver::callsOf("kcoInit").empty(); }));
-    spinFor(10);
-  }
-
-  static void boot(uint8_t id) {
-    fake_driver::onNextLoop([id] { fake_driver::callbacks().boot(id); });
+    ASSERT_TRUE(
+        spinUntil([&] { return !form->StatusPanel0->text().isEmpty() || !form->isVisible(); }));
   }
 
   ModalAnswerer answerer;
   std::unique_ptr<TFormMain> form;
+};
+
+// The window on the recording fake driver.
+class FormStartup : public FormFixture {
+ protected:
+  FormStartup() { fake_driver::reset(); }
+
+  static void boot(uint8_t id) {
+    fake_driver::onNextLoop([id] { fake_driver::callbacks().boot(id); });
+  }
 };

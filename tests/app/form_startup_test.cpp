@@ -8,6 +8,7 @@
 
 #include <memory>
 
+#include "fake_driver.h"
 #include "form_fixture.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "fake_node.h"
+#include "fake_driver.h"
 #include "form_fixture.h"
 
 namespace {
