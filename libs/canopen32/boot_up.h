@@ -1,0 +1,11 @@
+// Boot-up detection: a node that (re)starts sends 0x700 + node, DLC 1, [0x00].
+#pragma once
+
+#include "service_context.h"
+
+namespace canopen32 {
+
+// True when the frame is a boot-up message; reports it.
+bool handleBootUp(Context& context, const canbus::Frame& frame);
+
+}  // namespace canopen32

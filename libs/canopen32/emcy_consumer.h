@@ -1,0 +1,14 @@
+// EMCY consumer: 0x080 + node, DLC 8 = [error code LE16, error register, 5 manufacturer bytes].
+// The application gets the error register (object 0x1001 of the node), the one byte of the
+// message that says which kind of error is present.
+#pragma once
+
+#include "service_context.h"
+
+namespace canopen32 {
+
+// True when the frame was an emergency message (reported); frames of the wrong length are
+// ignored.
+bool handleEmcy(Context& context, const canbus::Frame& frame);
+
+}  // namespace canopen32

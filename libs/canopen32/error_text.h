@@ -1,0 +1,21 @@
+// Texts for every code the library returns or reports (kcoGetText). A text handed out stays
+// valid for the life of the process, also when a later failure gives the code a newer text.
+#pragma once
+
+#include <string>
+
+#include "codes.h"
+
+namespace canopen32 {
+
+// The text of a code: its latest detailed text when one was set, else its fixed text, else
+// "unknown code 0x....". Never null.
+const char* textFor(Code code);
+
+// Gives a code a detailed text (e.g. which interface failed how) until the next call for it.
+void setDetail(Code code, std::string text);
+
+// True when the library has a fixed text for the code.
+bool isKnownCode(Code code);
+
+}  // namespace canopen32

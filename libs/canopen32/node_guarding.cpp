@@ -1,0 +1,87 @@
+#include "node_guarding.h"
+
+#include "drivers/canopen.h"
+#include "nmt_state.h"
+
+namespace canopen32 {
+
+Code NodeGuarding::set(Now now, uint8_t node, uint16_t function, uint16_t guardTimeMs,
+                       uint8_t factor) {
+  if (function != KCO_NODEGUARD_ON && function != KCO_NODEGUARD_OFF) return kNodeguardBadFunction;
+  const bool on = function == KCO_NODEGUARD_ON && guardTimeMs != 0 && factor != 0;
+  if (node == 0 && !on) {
+    for (Node& each : nodes_) each = Node{};
+    context_.dropPending(Event::Kind::nodeGuard, 0);
+    return KCO_NODEGUARD_OK;
+  }
+  if (!validNode(node)) return kBadNode;
+  Node& guarded = nodes_[node];
+  guarded = Node{};
+  context_.dropPending(Event::Kind::nodeGuard, node);
+  if (on) {
+    guarded.active = true;
+    guarded.guardTime = std::chrono::milliseconds(guardTimeMs);
+    guarded.lifeTime = guarded.guardTime * factor;
+    guarded.nextRequest = now.steady;
+    guarded.lastReply = now.steady;
+    context_.emit(
+        {Event::Kind::nodeGuard, node, KCO_NODEGUARD_ACTIVATED, KCO_NODEGUARD_NMT_UNKNOWN});
+  }
+  return KCO_NODEGUARD_OK;
+}
+
+bool NodeGuarding::handle(Now now, const canbus::Frame& frame) {
+  if (frame.remote || frame.length != 1 || frame.id < 0x701 || frame.id > 0x77F) return false;
+  const auto node = static_cast<uint8_t>(frame.id - 0x700);
+  Node& guarded = nodes_[node];
+  if (!guarded.active || !guarded.awaiting) return false;
+  guarded.awaiting = false;
+  const uint8_t toggle = frame.data[0] >> 7;
+  const uint8_t nmt = frame.data[0] & 0x7F;
+  if (toggle != guarded.expectedToggle) {
+    guarded.expectedToggle = toggle ^ 1;
+    context_.emit({Event::Kind::nodeGuard, node, KCO_NODEGUARD_TOGGLE_ERROR,
+                   nmtCode(KCO_NODEGUARD_NMT_UNKNOWN, nmt)});
+    return true;
+  }
+  guarded.expectedToggle ^= 1;
+  guarded.lastReply = now.steady;
+  const bool report =
+      !guarded.lastNmt || *guarded.lastNmt != nmt || guarded.missReported || guarded.lifeReported;
+  guarded.lastNmt = nmt;
+  guarded.missReported = false;
+  guarded.lifeReported = false;
+  if (report) {
+    context_.emit({Event::Kind::nodeGuard, node, KCO_NODEGUARD_STATE_CHANGED,
+                   nmtCode(KCO_NODEGUARD_NMT_UNKNOWN, nmt)});
+  }
+  return true;
+}
+
+void NodeGuarding::nodeBooted(uint8_t node) {
+  if (validNode(node)) nodes_[node].expectedToggle = 0;
+}
+
+void NodeGuarding::tick(Now now) {
+  for (uint8_t node = 1; node <= 127; ++node) {
+    Node& guarded = nodes_[node];
+    if (!guarded.active) continue;
+    if (!guarded.lifeReported && now.steady - guarded.lastReply > guarded.lifeTime) {
+      guarded.lifeReported = true;
+      context_.emit({Event::Kind::nodeGuard, node, KCO_NODEGUARD_LIFE_TIME_ELAPSED,
+                     KCO_NODEGUARD_NMT_UNKNOWN});
+    }
+    if (now.steady < guarded.nextRequest) continue;
+    if (guarded.awaiting && !guarded.missReported) {
+      guarded.missReported = true;
+      context_.emit(
+          {Event::Kind::nodeGuard, node, KCO_NODEGUARD_RESPONSE_MISSED, KCO_NODEGUARD_NMT_UNKNOWN});
+    }
+    guarded.nextRequest += guarded.guardTime;
+    if (guarded.nextRequest <= now.steady) guarded.nextRequest = now.steady + guarded.guardTime;
+    guarded.awaiting = true;
+    context_.send(0x700 + node, {}, true);
+  }
+}
+
+}  // namespace canopen32

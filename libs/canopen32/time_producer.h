@@ -1,0 +1,29 @@
+// TIME producer: COB-ID 0x100, DLC 6, CiA 301 TIME_OF_DAY from the wall clock (UTC):
+// [ms after midnight, 28 bits in 4 bytes LE][days since 1984-01-01, 2 bytes LE].
+// The first TIME message goes out at once.
+#pragma once
+
+#include <array>
+
+#include "periodic.h"
+#include "service_context.h"
+
+namespace canopen32 {
+
+// The six data bytes of TIME_OF_DAY for a wall time since the Unix epoch.
+std::array<uint8_t, 6> timeOfDay(Duration wall);
+
+class TimeProducer {
+ public:
+  explicit TimeProducer(Context& context) : context_(context) {}
+
+  // KCO_TIMESTAMP_OK or a refusal. A period of 0 switches it off.
+  Code set(Now now, uint16_t function, uint16_t periodMs);
+  void tick(Now now);
+
+ private:
+  Context& context_;
+  Periodic schedule_;
+};
+
+}  // namespace canopen32

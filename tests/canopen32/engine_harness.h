@@ -1,0 +1,122 @@
+// Drives the protocol core with a fake clock and records what it sends (candump notation) and
+// reports (one short text per callback). Scripts are lines:
+//   "> 605#4018100400000000"  the core sent this frame (next in order)
+//   "< 585#4318100415CD5B07"  the node sends this frame
+//   "+250"                    250 ms pass; the timers run
+//   "! upload 5 3300"         the core reported this (next in order)
+// After the script nothing else may have been sent or reported.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "canbus/frame.h"
+#include "engine.h"
+
+namespace canopen32::testing {
+
+inline std::string describe(const Event& event) {
+  char text[64];
+  const unsigned node = event.node;
+  switch (event.kind) {
+    case Event::Kind::sdoUpload:
+      std::snprintf(text, sizeof text, "upload %u %04X", node, event.a);
+      break;
+    case Event::Kind::sdoDownload:
+      std::snprintf(text, sizeof text, "download %u %04X", node, event.a);
+      break;
+    case Event::Kind::pdoReceived:
+      std::snprintf(text, sizeof text, "pdorx %u %u", node, event.a);
+      break;
+    case Event::Kind::pdoTransmitted:
+      std::snprintf(text, sizeof text, "pdotx %u %u", node, event.a);
+      break;
+    case Event::Kind::nodeGuard:
+      std::snprintf(text, sizeof text, "guard %u %04X %04X", node, event.a, event.b);
+      break;
+    case Event::Kind::heartbeat:
+      std::snprintf(text, sizeof text, "heartbeat %u %04X %04X", node, event.a, event.b);
+      break;
+    case Event::Kind::emcy:
+      std::snprintf(text, sizeof text, "emcy %u %02X", node, event.a);
+      break;
+    case Event::Kind::boot:
+      std::snprintf(text, sizeof text, "boot %u", node);
+      break;
+  }
+  return text;
+}
+
+class Harness : public FrameSink, public EventSink {
+ public:
+  explicit Harness(bool extended = false, Duration timeout = std::chrono::milliseconds(1000))
+      : engine(*this, *this, extended, timeout) {
+    now.steady = std::chrono::seconds(1000);
+    now.wall = std::chrono::seconds(1704067200);
+  }
+
+  Code send(const canbus::Frame& frame) override {
+    if (sendResult != kSent) return sendResult;
+    sent.push_back(canbus::toCandump(frame));
+    return kSent;
+  }
+  void deliver(const Event& event) override {
+    if (onEvent) onEvent(event);
+    events.push_back(describe(event));
+  }
+
+  void receive(const std::string& candump) {
+    const auto frame = canbus::parseCandump(candump);
+    ASSERT_TRUE(frame) << candump;
+    engine.onFrame(now, *frame);
+  }
+  void advance(int ms) {
+    now.steady += std::chrono::milliseconds(ms);
+    now.wall += std::chrono::milliseconds(ms);
+    engine.tick(now);
+  }
+
+  // Runs a script (see above); reports the line that failed.
+  void run(const std::vector<std::string>& script) {
+    for (const std::string& line : script) {
+      SCOPED_TRACE(line);
+      const std::string rest = line.substr(line.find(' ') + 1);
+      switch (line[0]) {
+        case '>':
+          ASSERT_FALSE(sent.empty()) << "nothing sent";
+          EXPECT_EQ(sent.front(), rest);
+          sent.pop_front();
+          break;
+        case '<':
+          receive(rest);
+          break;
+        case '+':
+          advance(std::stoi(line.substr(1)));
+          break;
+        case '!':
+          ASSERT_FALSE(events.empty()) << "nothing reported";
+          EXPECT_EQ(events.front(), rest);
+          events.pop_front();
+          break;
+        default:
+          FAIL() << "bad script line";
+      }
+    }
+    EXPECT_TRUE(sent.empty()) << "also sent: " << (sent.empty() ? "" : sent.front());
+    EXPECT_TRUE(events.empty()) << "also reported: " << (events.empty() ? "" : events.front());
+  }
+
+  Now now;
+  Code sendResult = kSent;
+  std::deque<std::string> sent;
+  std::deque<std::string> events;
+  std::function<void(const Event&)> onEvent;
+  Engine engine;
+};
+
+}  // namespace canopen32::testing

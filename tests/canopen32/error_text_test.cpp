@@ -1,0 +1,103 @@
+// Every code the library returns or reports has a text; texts handed out stay valid.
+#include "error_text.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "codes.h"
+#include "drivers/canopen.h"
+#include "sdo_abort.h"
+
+namespace canopen32 {
+namespace {
+
+TEST(ErrorText, EveryLibraryCodeHasItsOwnText) {
+  const Code codes[] = {KCO_INIT_OK,
+                        kInitBadHardwareCode,
+                        kInitNotConfigured,
+                        kInitBadChannelsVariable,
+                        kInitBadUrl,
+                        kInitNoInterface,
+                        kInitNoKernelCan,
+                        kInitPermission,
+                        kInitBitrateMismatch,
+                        kInitBadBitrate,
+                        kInitFailed,
+                        kInitInsideCallback,
+                        kNotInitialised,
+                        kChannelUnavailable,
+                        kSendFailed,
+                        kBusOff,
+                        kBadNode,
+                        kBadNodeOrAll,
+                        KCO_NMT_OK,
+                        kNmtBadCommand,
+                        KCO_SDO_ACCEPTED,
+                        KCO_SDO_DONE,
+                        kSdoBadFunction,
+                        kSdoBadType,
+                        kSdoNullData,
+                        kSdoBusy,
+                        kSdoTextDownload,
+                        kSdoTimeout,
+                        kSdoChannelLost,
+                        kSdoLengthMismatch,
+                        kSdoUnexpectedResponse,
+                        kSdoToggleError,
+                        kSdoTooLarge,
+                        kSdoWrongObject,
+                        kSdoMalformedResponse,
+                        kSdoSendFailed,
+                        kSdoAbortUnknown,
+                        KCO_PDO_OK,
+                        kPdoBadNumber,
+                        kPdoBadFunction,
+                        kPdoBadDirection,
+                        kPdoNoTable,
+                        kPdoTooLong,
+                        kPdoNullData,
+                        kPdoLengthMismatch,
+                        KCO_NODEGUARD_OK,
+                        kNodeguardBadFunction,
+                        KCO_HEARTBEAT_OK,
+                        kHeartbeatBadFunction,
+                        KCO_SYNC_OK,
+                        kSyncBadFunction,
+                        KCO_TIMESTAMP_OK,
+                        kTimestampBadFunction};
+  std::set<std::string> seen;
+  for (Code code : codes) {
+    EXPECT_TRUE(isKnownCode(code)) << std::hex << code;
+    EXPECT_TRUE(seen.insert(textFor(code)).second) << "same text twice: " << textFor(code);
+  }
+  for (Code code = KCO_NODEGUARD_NOT_ACTIVATED; code <= KCO_NODEGUARD_STATE_CHANGED; ++code) {
+    EXPECT_TRUE(isKnownCode(code)) << std::hex << code;
+  }
+  for (Code code = KCO_HEARTBEAT_NMT_UNKNOWN; code <= KCO_HEARTBEAT_NMT_RESET_COMMUNICATION;
+       ++code) {
+    EXPECT_TRUE(isKnownCode(code)) << std::hex << code;
+  }
+  for (const SdoAbort& abort : sdoAborts()) {
+    const std::string text = textFor(completionForAbort(abort.abortCode));
+    EXPECT_EQ(text.find("SDO abort 0x"), 0u) << text;
+    EXPECT_NE(text.find(abort.meaning), std::string::npos) << text;
+  }
+}
+
+TEST(ErrorText, UnknownCodesAndStableTexts) {
+  EXPECT_STREQ(textFor(0xBEEF), "unknown code 0xBEEF");
+  EXPECT_STREQ(textFor(0xBEEF), "unknown code 0xBEEF");
+  const char* before = textFor(kInitNoInterface);
+  setDetail(kInitNoInterface, "first detail");
+  const char* first = textFor(kInitNoInterface);
+  setDetail(kInitNoInterface, "second detail");
+  EXPECT_STREQ(textFor(kInitNoInterface), "second detail");
+  // Earlier texts are still readable (the sanitizer build would catch a dangling one).
+  EXPECT_STREQ(first, "first detail");
+  EXPECT_NE(std::string(before).find("not found"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace canopen32
