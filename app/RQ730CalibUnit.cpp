@@ -8,6 +8,7 @@
 #include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
@@ -16,6 +17,7 @@
 
 #include "ErrorMessage.h"
 #include "ExceptionReport.h"
+#include "WeightTelegram.h"
 #include "WeightText.h"
 #include "drivers/LEGALRQ730.h"
 #include "drivers/canopen.h"
@@ -90,6 +92,8 @@ TFormMain::TFormMain(QWidget* parent) : QWidget(parent) {
   ComboBoxCom->setMaxVisibleItems(9);
   ComboBoxCom->addItem(QStringLiteral("none"));
   for (int n = 1; n <= 255; ++n) ComboBoxCom->addItem(QStringLiteral("COM%1").arg(n));
+  // Only the operator's choice runs the handler, also when the same port is chosen again.
+  connect(ComboBoxCom, &QComboBox::activated, this, [this] { ComboBoxComChange(); });
 
   StatusBar = new QStatusBar(this);
   StatusBar->setGeometry(0, 136, 529, 19);
@@ -107,6 +111,14 @@ TFormMain::TFormMain(QWidget* parent) : QWidget(parent) {
   CANopenMaster->OnPDOrx = [this](TCANopenMaster* sender, uint8_t& id, uint8_t& num) {
     CANopenMasterPDOrx(sender, id, num);
   };
+
+  // The port's design settings; choosing a port sets the telegram's line settings.
+  ComPort = std::make_unique<TComPort>();
+  ComPort->SetPort("COM1");
+  ComPort->SetBaudRate(br9600);
+  ComPort->SetDataBits(dbEight);
+  ComPort->Parity().SetBits(prNone);
+  ComPort->SetStopBits(sbOneStopBit);
 
   Timeout = new QTimer(this);
   Timeout->setInterval(2000);
@@ -283,7 +295,40 @@ void TFormMain::CANopenMasterPDOrx(TCANopenMaster* /*Sender*/, uint8_t& id, uint
   if (WeightUnrounded != 0.0F && !std::isnan(WeightUnrounded)) WeightFound = true;
 }
 
-void TFormMain::SendWeightTelegram(float /*weight*/) {}
+void TFormMain::ComboBoxComChange() {
+  try {
+    ComPort->Close();
+    if (ComboBoxCom->currentIndex() > 0) {
+      ComPort->SetPort(ComboBoxCom->currentText().toStdString());
+      ComPort->SetBaudRate(br4800);
+      ComPort->SetDataBits(dbEight);
+      ComPort->SetStopBits(sbTwoStopBits);
+      ComPort->Parity().SetBits(prEven);
+      ComPort->Open();
+    }
+  } catch (...) {
+    {
+      const QSignalBlocker noChangeHandler(ComboBoxCom);
+      ComboBoxCom->setCurrentIndex(0);
+    }
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Serial port error"),
+                    QStringLiteral("The selected serial port is not available or already in use! "
+                                   "Select another one!"),
+                    QMessageBox::Ok, this);
+    box.exec();
+  }
+}
+
+void TFormMain::SendWeightTelegram(float weight) {
+  if (ComboBoxCom->currentIndex() <= 0) return;
+  const std::optional<uint16_t> value = TelegramValue(weight);
+  if (!value) return;
+  try {
+    ComPort->WriteStr(WeightTelegram(*value));
+  } catch (...) {
+    // A port that stopped working stays chosen; the next weight tries again.
+  }
+}
 
 void TFormMain::ButtonZeroClick() {
   uint8_t zero = 0;

@@ -5,8 +5,10 @@
 
 #include <QWidget>
 #include <cstdint>
+#include <memory>
 
 #include "CANopenMaster.h"
+#include "CPort.h"
 
 class QComboBox;
 class QGroupBox;
@@ -32,6 +34,7 @@ class TFormMain : public QWidget {
   QLabel* StatusPanel0;  // the status bar's one panel
   TCANopenMaster* CANopenMaster;
   QTimer* Timeout;
+  std::unique_ptr<TComPort> ComPort;
 
   // Handlers.
   void FormShow();
@@ -42,6 +45,7 @@ class TFormMain : public QWidget {
   void CANopenMasterPDOrx(TCANopenMaster* Sender, uint8_t& id, uint8_t& num);
   void ButtonZeroClick();
   void ButtonInfoClick();
+  void ComboBoxComChange();
 
   // The start message the window posts to itself when it is shown (WM_USER + 1).
   static const int WM_START;

@@ -6,9 +6,13 @@
 #include <cmath>
 #include <limits>
 
+#include <termios.h>
+#include <unistd.h>
+
 #include "fake_node.h"
 #include "fake_driver.h"
 #include "form_fixture.h"
+#include "serial/pseudo_terminal.h"
 
 namespace {
 
@@ -237,4 +241,104 @@ TEST_F(FormWeighing, ZeroAddressesTheModuleAndInfoOpensTheLegalInformation) {
   form->ButtonZero->click();
   EXPECT_EQ(node.get(0x2003, 0), 0U);
   EXPECT_TRUE(answerer.texts().isEmpty());
+}
+
+// The serial weight telegram, on a pseudo-terminal that the port list reaches as "COMn"
+// through a /dev/COMn link (as a udev rule would give a USB adapter its number). n differs per
+// test process, so tests running at the same time do not share a link.
+class FormSerial : public FormWeighing {
+ protected:
+  const int kPortIndex = 200 + static_cast<int>(::getpid() % 55);
+  const std::string kLink = "/dev/COM" + std::to_string(kPortIndex);
+
+  void SetUp() override {
+    FormWeighing::SetUp();
+    ::unlink(kLink.c_str());
+    if (::symlink(pty.slavePath().c_str(), kLink.c_str()) != 0) {
+      GTEST_SKIP() << "cannot create " << kLink << " (needs write access to /dev)";
+    }
+  }
+  void TearDown() override { ::unlink(kLink.c_str()); }
+
+  // The operator picks an entry of the port list.
+  void choose(int index) {
+    form->ComboBoxCom->setCurrentIndex(index);
+    emit form->ComboBoxCom->activated(index);
+  }
+
+  serial_test::PseudoTerminal pty;
+};
+
+namespace {
+
+std::vector<uint8_t> telegram(uint8_t flag, uint8_t low, uint8_t high) {
+  return {0x55, 0x55, 0x55, 0x55, 0x55, 0xAA, 0xAA, 0xD0, flag, low, high, 0xD0, flag, low, high,
+          0x2A, 0x2A};
+}
+
+}  // namespace
+
+TEST_F(FormSerial, OneTelegramPerDisplayedWeightWithTheLineSettingsOfTheTelegram) {
+  bootModule();
+  choose(kPortIndex);
+  ASSERT_TRUE(answerer.texts().isEmpty()) << answerer.texts().join("|").toStdString();
+  const termios line = pty.slaveAttributes();
+  EXPECT_EQ(cfgetospeed(&line), B4800);
+  EXPECT_NE(line.c_cflag & CSTOPB, 0U);
+  EXPECT_EQ(line.c_cflag & CRTSCTS, 0U);
+  EXPECT_EQ(line.c_iflag & (IXON | IXOFF), 0U);
+
+  weight(12.5F);  // ends the warm-up: no telegram yet
+  weight(12.5F);
+  weight(13.5F);
+  weight(-12.5F);
+  weight(std::numeric_limits<float>::quiet_NaN());  // shown as dashes, not sent
+  weight(40000.0F);
+  EXPECT_EQ(panel(), "40000 kg");
+  std::vector<uint8_t> expected;
+  for (const auto& t : {telegram(0, 12, 0), telegram(0, 14, 0), telegram(2, 0xF4, 0xFF),
+                        telegram(2, 0x40, 0x9C)}) {
+    expected.insert(expected.end(), t.begin(), t.end());
+  }
+  EXPECT_EQ(pty.read(expected.size()), expected);
+}
+
+TEST_F(FormSerial, NoneClosesThePortAndWarmUpSendsNothing) {
+  bootModule();
+  choose(kPortIndex);
+  weight(0.0F);
+  weight(0.0F);
+  EXPECT_TRUE(pty.read(1, std::chrono::milliseconds(30)).empty());
+  choose(0);
+  weight(5.0F);
+  weight(5.0F);
+  EXPECT_EQ(panel(), "5 kg");
+  EXPECT_TRUE(pty.read(1, std::chrono::milliseconds(30)).empty());
+}
+
+TEST_F(FormSerial, PortThatVanishesFailsSilentlyAndChoosingItAgainReportsTheError) {
+  bootModule();
+  choose(kPortIndex);
+  weight(3.0F);
+  pty.closeMaster();  // the adapter is unplugged
+  weight(4.0F);
+  weight(5.0F);
+  EXPECT_EQ(panel(), "5 kg");
+  EXPECT_TRUE(answerer.texts().isEmpty());
+  EXPECT_EQ(form->ComboBoxCom->currentIndex(), kPortIndex);
+
+  choose(kPortIndex);
+  ASSERT_TRUE(spinUntil([&] { return !answerer.texts().isEmpty(); }));
+  EXPECT_EQ(answerer.texts(),
+            QStringList{"The selected serial port is not available or already in use! Select "
+                        "another one!"});
+  EXPECT_EQ(answerer.titles(), QStringList{"Serial port error"});
+  EXPECT_EQ(form->ComboBoxCom->currentIndex(), 0);
+}
+
+TEST_F(FormSerial, MissingPortFallsBackToNone) {
+  choose(199);  // neither /dev/COM199 nor /dev/ttyS198 exists
+  ASSERT_EQ(answerer.texts().size(), 1);
+  EXPECT_EQ(form->ComboBoxCom->currentIndex(), 0);
+  EXPECT_EQ(form->ComboBoxCom->currentText(), "none");
 }

@@ -17,6 +17,7 @@ class ModalAnswerer {
   }
 
   const QStringList& texts() const { return texts_; }
+  const QStringList& titles() const { return titles_; }
 
  private:
   void answer() {
@@ -24,10 +25,12 @@ class ModalAnswerer {
     if (box == nullptr || box == answered_) return;
     answered_ = box;
     texts_.append(box->text());
+    titles_.append(box->windowTitle());
     if (QAbstractButton* ok = box->button(QMessageBox::Ok)) ok->click();
   }
 
   QTimer timer_;
   QPointer<QMessageBox> answered_;
   QStringList texts_;
+  QStringList titles_;
 };
