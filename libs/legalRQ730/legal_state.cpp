@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "signature.h"
+#include "legalRQ730/signature.h"
 
 namespace legal_rq730 {
 

@@ -7,7 +7,7 @@
 
 #include "drivers/LEGALRQ730.h"
 #include "modal_answerer.h"
-#include "signature.h"
+#include "legalRQ730/signature.h"
 #include "spin.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "legal_state.h"
-#include "signature.h"
+#include "legalRQ730/signature.h"
 
 using legal_rq730::LegalState;
 
@@ -18,15 +18,6 @@ LegalState stateWithParameters() {
 }
 
 }  // namespace
-
-TEST(LegalSignature, IsCrc16CcittFalse) {
-  const uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
-  EXPECT_EQ(legal_rq730::crc16CcittFalse(check, sizeof check), 0x29B1);
-  // Serial number, adjustment counter, then the value, all little endian.
-  const uint8_t bytes[] = {0x79, 0x14, 0x5A, 0x04, 0x07, 0x00, 0xFB, 0xFF};
-  EXPECT_EQ(legal_rq730::signWeight(73012345, 7, -5),
-            legal_rq730::crc16CcittFalse(bytes, sizeof bytes));
-}
 
 TEST(LegalState, ShowsSignedValuesAndDashesForBadSignatures) {
   LegalState state = stateWithParameters();

@@ -5,7 +5,7 @@
 #include <bit>
 #include <cstring>
 
-#include "rq730sim/signature.h"
+#include "legalRQ730/signature.h"
 #include "sim_fixture.h"
 
 namespace rq730sim_test {
@@ -80,7 +80,7 @@ TEST_F(WeightTest, LegalValueIsNetWeightInDivisionsSaturatedToSixteenBits) {
     const auto pdos = exchange({"000#0101"});
     ASSERT_EQ(pdos.size(), 3u);
     char expected[32];
-    const uint16_t sign = rq730sim::signWeight(73012345, 7, c.legal);
+    const uint16_t sign = legal_rq730::signWeight(73012345, 7, c.legal);
     std::snprintf(expected, sizeof expected, "181#%02X%02X%02X%02X", uint8_t(c.legal),
                   uint8_t(uint16_t(c.legal) >> 8), sign & 0xFF, sign >> 8);
     EXPECT_EQ(pdos[0], expected);

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "rq730sim/signature.h"
+#include "legalRQ730/signature.h"
 
 namespace rq730sim {
 namespace {
@@ -88,11 +88,11 @@ uint8_t WeightModel::zeroIndication() const {
 }
 
 uint16_t WeightModel::weightSignature() const {
-  return signWeight(parameters_.serialNumber, parameters_.adjustmentCounter, legalWeight());
+  return legal_rq730::signWeight(parameters_.serialNumber, parameters_.adjustmentCounter, legalWeight());
 }
 
 uint16_t WeightModel::zeroIndicationSignature() const {
-  return signZeroIndication(parameters_.serialNumber, parameters_.adjustmentCounter,
+  return legal_rq730::signZeroIndication(parameters_.serialNumber, parameters_.adjustmentCounter,
                             zeroIndication());
 }
 

@@ -1,11 +1,11 @@
 // The signature function that module and legal display share.
-#include "rq730sim/signature.h"
+#include "legalRQ730/signature.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using namespace rq730sim;
+using namespace legal_rq730;
 
 TEST(SignatureTest, CrcIsCcittFalse) {
   constexpr uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
