@@ -47,6 +47,17 @@ QFont PanelFont() {
   return font;
 }
 
+// One parameter of the module, read by SDO into a variable of its width.
+template <typename T>
+T ReadParameter(TCANopenMaster& master, uint8_t id, uint16_t index, uint8_t subindex = 0) {
+  static_assert(sizeof(T) == 1 || sizeof(T) == 2 || sizeof(T) == 4);
+  constexpr uint16_t datatype = sizeof(T) == 1 ? KCO_TYPE_U8 : sizeof(T) == 2 ? KCO_TYPE_U16
+                                                                              : KCO_TYPE_U32;
+  T value = 0;
+  master.SDOupload(id, {index, subindex, datatype, &value});
+  return value;
+}
+
 // Runs an operator command; what it raises goes to the application's exception report, as
 // nothing may leave a Qt slot.
 template <typename TCommand>
@@ -241,24 +252,13 @@ void TFormMain::SetupDevice(uint8_t id) {
   mapping[0] = {0x3004, 0, 4, &WeightUnrounded};
   CANopenMaster->RxPDOinstall(id, 3, mapping, {255, 0, 500}, true);
 
-  uint32_t serialNumber = 0;
-  CANopenMaster->SDOupload(id, {0x1018, 4, KCO_TYPE_U32, &serialNumber});
-  LegalRQ730_WriteSerialNumber(id, serialNumber);
-  uint16_t adjustmentCounter = 0;
-  CANopenMaster->SDOupload(id, {0x3107, 0, KCO_TYPE_U16, &adjustmentCounter});
-  LegalRQ730_WriteAdjustmentCounter(id, adjustmentCounter);
-  uint8_t unit = 0;
-  CANopenMaster->SDOupload(id, {0x3104, 0, KCO_TYPE_U8, &unit});
-  LegalRQ730_WriteUnit(id, unit);
-  uint16_t capacity = 0;
-  CANopenMaster->SDOupload(id, {0x3106, 0, KCO_TYPE_U16, &capacity});
-  LegalRQ730_WriteCapacity(id, capacity);
-  uint16_t checksum = 0;
-  CANopenMaster->SDOupload(id, {0x3108, 0, KCO_TYPE_U16, &checksum});
-  LegalRQ730_WriteChecksum(id, checksum);
-  uint8_t division = 0;
-  CANopenMaster->SDOupload(id, {0x3105, 0, KCO_TYPE_U8, &division});
-  LegalRQ730_WriteDivision(id, division);
+  // Each parameter is read (a blocking SDO upload) before it is passed on.
+  LegalRQ730_WriteSerialNumber(id, ReadParameter<uint32_t>(*CANopenMaster, id, 0x1018, 4));
+  LegalRQ730_WriteAdjustmentCounter(id, ReadParameter<uint16_t>(*CANopenMaster, id, 0x3107));
+  LegalRQ730_WriteUnit(id, ReadParameter<uint8_t>(*CANopenMaster, id, 0x3104));
+  LegalRQ730_WriteCapacity(id, ReadParameter<uint16_t>(*CANopenMaster, id, 0x3106));
+  LegalRQ730_WriteChecksum(id, ReadParameter<uint16_t>(*CANopenMaster, id, 0x3108));
+  LegalRQ730_WriteDivision(id, ReadParameter<uint8_t>(*CANopenMaster, id, 0x3105));
 
   CANopenMaster->TIMESTAMPon(5000);
   CANopenMaster->NMT(id, KCO_NMT_START);

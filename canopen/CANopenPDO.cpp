@@ -74,29 +74,36 @@ T TCANopenMaster::ReadObject(uint8_t id, uint16_t index, uint8_t subindex) {
   return value;
 }
 
-void TCANopenMaster::TxPDOinstall(uint8_t id, uint8_t num, TPdoMappingParam mapping,
-                                  TPdoCommunicationParam communication, bool config) {
-  const TPdoObjects objects = TxObjects(id, num);
+void TCANopenMaster::ConfigurePdoObjects(uint8_t id, uint16_t mappingObject,
+                                         uint16_t communicationObject,
+                                         const TPdoMappingParam& mapping, uint8_t transmissionType,
+                                         bool config, uint16_t mappingMismatch,
+                                         uint16_t typeMismatch) {
   const int count = EntryCount(mapping);
-
-  if (config) WriteObject<uint8_t>(id, objects.mapping, 0, 0);
+  if (config) WriteObject<uint8_t>(id, mappingObject, 0, 0);
   for (int k = 1; k <= count; ++k) {
     const uint32_t value = MappingEntryValue(mapping[k - 1]);
     if (config) {
-      WriteObject<uint32_t>(id, objects.mapping, static_cast<uint8_t>(k), value);
-    } else if (ReadObject<uint32_t>(id, objects.mapping, static_cast<uint8_t>(k)) != value) {
-      throw ECANopenException(id, CANOPEN_ERR_RXPDO_MAPPING,
-                              GetErrorText(CANOPEN_ERR_RXPDO_MAPPING));
+      WriteObject<uint32_t>(id, mappingObject, static_cast<uint8_t>(k), value);
+    } else if (ReadObject<uint32_t>(id, mappingObject, static_cast<uint8_t>(k)) != value) {
+      throw ECANopenException(id, mappingMismatch, GetErrorText(mappingMismatch));
     }
   }
-  if (config) WriteObject<uint8_t>(id, objects.mapping, 0, static_cast<uint8_t>(count));
+  if (config) WriteObject<uint8_t>(id, mappingObject, 0, static_cast<uint8_t>(count));
 
   if (config) {
-    WriteObject<uint8_t>(id, objects.communication, 2, communication.TransmissionType);
-  } else if (ReadObject<uint8_t>(id, objects.communication, 2) != communication.TransmissionType) {
-    throw ECANopenException(id, CANOPEN_ERR_RXPDO_TRANSMISSION_TYPE,
-                            GetErrorText(CANOPEN_ERR_RXPDO_TRANSMISSION_TYPE));
+    WriteObject<uint8_t>(id, communicationObject, 2, transmissionType);
+  } else if (ReadObject<uint8_t>(id, communicationObject, 2) != transmissionType) {
+    throw ECANopenException(id, typeMismatch, GetErrorText(typeMismatch));
   }
+}
+
+void TCANopenMaster::TxPDOinstall(uint8_t id, uint8_t num, TPdoMappingParam mapping,
+                                  TPdoCommunicationParam communication, bool config) {
+  const TPdoObjects objects = TxObjects(id, num);
+  ConfigurePdoObjects(id, objects.mapping, objects.communication, mapping,
+                      communication.TransmissionType, config, CANOPEN_ERR_RXPDO_MAPPING,
+                      CANOPEN_ERR_RXPDO_TRANSMISSION_TYPE);
   if (config) WriteObject<uint32_t>(id, objects.communication, 1, objects.cobId);
 
   const auto table = DriverTable(mapping);
@@ -117,7 +124,6 @@ void TCANopenMaster::TxPDOuninstall(uint8_t id, uint8_t num, bool config) {
 void TCANopenMaster::RxPDOinstall(uint8_t id, uint8_t num, TPdoMappingParam mapping,
                                   TPdoCommunicationParam communication, bool config) {
   const TPdoObjects objects = RxObjects(id, num);
-  const int count = EntryCount(mapping);
 
   // The timing of a received PDO is the node's; the driver gets 0 (no inhibit time, no
   // reception deadline), so it takes every PDO the node sends as it comes.
@@ -125,24 +131,9 @@ void TCANopenMaster::RxPDOinstall(uint8_t id, uint8_t num, TPdoMappingParam mapp
   const uint16_t result = kcoPDO(id, num, KCO_PDO_INSTALL, KCO_PDO_RECEIVE, table.data(), 0);
   if (result != KCO_PDO_OK) throw ECANopenException(id, result, DriverText(result));
 
-  if (config) WriteObject<uint8_t>(id, objects.mapping, 0, 0);
-  for (int k = 1; k <= count; ++k) {
-    const uint32_t value = MappingEntryValue(mapping[k - 1]);
-    if (config) {
-      WriteObject<uint32_t>(id, objects.mapping, static_cast<uint8_t>(k), value);
-    } else if (ReadObject<uint32_t>(id, objects.mapping, static_cast<uint8_t>(k)) != value) {
-      throw ECANopenException(id, CANOPEN_ERR_TXPDO_MAPPING,
-                              GetErrorText(CANOPEN_ERR_TXPDO_MAPPING));
-    }
-  }
-  if (config) WriteObject<uint8_t>(id, objects.mapping, 0, static_cast<uint8_t>(count));
-
-  if (config) {
-    WriteObject<uint8_t>(id, objects.communication, 2, communication.TransmissionType);
-  } else if (ReadObject<uint8_t>(id, objects.communication, 2) != communication.TransmissionType) {
-    throw ECANopenException(id, CANOPEN_ERR_TXPDO_TRANSMISSION_TYPE,
-                            GetErrorText(CANOPEN_ERR_TXPDO_TRANSMISSION_TYPE));
-  }
+  ConfigurePdoObjects(id, objects.mapping, objects.communication, mapping,
+                      communication.TransmissionType, config, CANOPEN_ERR_TXPDO_MAPPING,
+                      CANOPEN_ERR_TXPDO_TRANSMISSION_TYPE);
 
   // Inhibit time and event timer are optional in a node: each is one step whose failures,
   // including a check-mode difference, never stop the installation.
