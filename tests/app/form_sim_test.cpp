@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "form_fixture.h"
+#include "com_link.h"
 #include "sim_runner.h"
 
 namespace {
@@ -129,4 +130,25 @@ TEST_F(FormOnSimulator, LegalDisplayThatDoesNotStartLeavesTheModuleAlone) {
   EXPECT_EQ(answerer.texts(), QStringList{"Could not initialize software Q38!"});
   spinFor(100);
   EXPECT_EQ(moduleState(), rq730sim::NmtState::preOperational);
+}
+
+TEST_F(FormOnSimulator, EveryDisplayedWeightGoesToTheChosenPort) {
+  ComLink com;
+  if (!com.linked()) GTEST_SKIP() << "cannot create " << com.path();
+  options.loadKg = 1234.5;  // shown as 1235 kg, sent as 1234 (ties to even)
+  run();
+  form->ComboBoxCom->setCurrentIndex(com.index());
+  emit form->ComboBoxCom->activated(com.index());
+  ASSERT_TRUE(spinUntil([&] { return panel() == "1235 kg"; }));
+  const std::vector<uint8_t> one = {0x55, 0x55, 0x55, 0x55, 0x55, 0xAA, 0xAA, 0xD0, 0x00,
+                                    0xD2, 0x04, 0xD0, 0x00, 0xD2, 0x04, 0x2A, 0x2A};
+  // A constant load: the module repeats its weight every 500 ms (the PDO's event time).
+  const std::vector<uint8_t> bytes = com.pty().read(2 * one.size(), std::chrono::seconds(3));
+  ASSERT_GE(bytes.size(), 2 * one.size());
+  ASSERT_EQ(bytes.size() % one.size(), 0U);  // whole telegrams only
+  for (std::size_t at = 0; at < bytes.size(); at += one.size()) {
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + static_cast<long>(at),
+                                   bytes.begin() + static_cast<long>(at + one.size())),
+              one);
+  }
 }

@@ -12,7 +12,7 @@
 #include "fake_node.h"
 #include "fake_driver.h"
 #include "form_fixture.h"
-#include "serial/pseudo_terminal.h"
+#include "com_link.h"
 
 namespace {
 
@@ -243,22 +243,13 @@ TEST_F(FormWeighing, ZeroAddressesTheModuleAndInfoOpensTheLegalInformation) {
   EXPECT_TRUE(answerer.texts().isEmpty());
 }
 
-// The serial weight telegram, on a pseudo-terminal that the port list reaches as "COMn"
-// through a /dev/COMn link (as a udev rule would give a USB adapter its number). n differs per
-// test process, so tests running at the same time do not share a link.
+// The serial weight telegram, on a pseudo-terminal reached as a COM port.
 class FormSerial : public FormWeighing {
  protected:
-  const int kPortIndex = 200 + static_cast<int>(::getpid() % 55);
-  const std::string kLink = "/dev/COM" + std::to_string(kPortIndex);
-
   void SetUp() override {
     FormWeighing::SetUp();
-    ::unlink(kLink.c_str());
-    if (::symlink(pty.slavePath().c_str(), kLink.c_str()) != 0) {
-      GTEST_SKIP() << "cannot create " << kLink << " (needs write access to /dev)";
-    }
+    if (!com.linked()) GTEST_SKIP() << "cannot create " << com.path() << " (needs write access to /dev)";
   }
-  void TearDown() override { ::unlink(kLink.c_str()); }
 
   // The operator picks an entry of the port list.
   void choose(int index) {
@@ -266,7 +257,9 @@ class FormSerial : public FormWeighing {
     emit form->ComboBoxCom->activated(index);
   }
 
-  serial_test::PseudoTerminal pty;
+  ComLink com;
+  const int kPortIndex = com.index();
+  serial_test::PseudoTerminal& pty = com.pty();
 };
 
 namespace {
