@@ -12,9 +12,18 @@
 
 #include "CANopenException.h"
 #include "CANopenStatistics.h"
+#include "CANopenStatisticsGrid.h"
 #include "CANopenThread.h"
 #include "CANopenTypes.h"
 #include "ManualResetEvent.h"
+
+class QTableWidget;
+class TStatisticsView;
+// Deletes a table binding where its type is known (CANopenStatisticsMaster.cpp).
+struct TStatisticsViewDeleter {
+  void operator()(TStatisticsView* view) const;
+};
+using TStatisticsViewPtr = std::unique_ptr<TStatisticsView, TStatisticsViewDeleter>;
 
 class TCANopenMaster : public QObject {
   Q_OBJECT
@@ -30,6 +39,16 @@ class TCANopenMaster : public QObject {
   void SetHardware(TCANopenHardware value) { FHardware = value; }
   bool ExtendedId() const { return FExtendedId; }
   void SetExtendedId(bool value) { FExtendedId = value; }
+
+  // Statistics tables, display only: the network table (Statistics1) and the node table
+  // (Statistics2). The owner attaches a table widget that it owns and keeps; setting a property
+  // only stores the reference (the widget is filled from the next Reset on), setting another
+  // widget or null detaches the previous one, which keeps what it shows. A deleted widget
+  // detaches itself.
+  QTableWidget* Statistics1() const;
+  void SetStatistics1(QTableWidget* value);
+  QTableWidget* Statistics2() const;
+  void SetStatistics2(QTableWidget* value);
 
   // Version always reads 2000; writing it is ignored.
   int32_t GetVersion() const { return 2000; }
@@ -103,19 +122,27 @@ class TCANopenMaster : public QObject {
   void WriteObject(uint8_t id, uint16_t index, uint8_t subindex, T value);
   template <typename T>
   T ReadObject(uint8_t id, uint16_t index, uint8_t subindex);
+  // The node's side of a PDO installation: the mapping entries and the transmission type,
+  // written (config) or read back and compared, raising the given code on a difference.
+  void ConfigurePdoObjects(uint8_t id, uint16_t mappingObject, uint16_t communicationObject,
+                           const TPdoMappingParam& mapping, uint8_t transmissionType, bool config,
+                           uint16_t mappingMismatch, uint16_t typeMismatch);
 
   // Reads the device name (object 0x1008) of a node that booted; false when the read failed.
   bool ReadDeviceName(uint8_t id, std::string& name);
 
-  // Statistics tables. No table can be attached yet, so each of these does nothing (GetStatistics2
-  // reads every cell as empty).
-  void InitStatistics1() {}
-  void SetStatistics1(int /*row*/, const std::string& /*text*/) {}
-  void InitStatistics2() {}
-  void SetStatistics2(uint8_t /*id*/, int /*row*/, const std::string& /*text*/) {}
-  std::string GetStatistics2(uint8_t /*id*/, int /*row*/) { return {}; }
-  void AddStatisticsNode(uint8_t /*id*/) {}
-  void ClearStatisticsNode(uint8_t /*id*/) {}
+  // Statistics tables: the operations of CANopenStatistics.h on the attached tables. While a
+  // table is not attached they do nothing (GetStatistics2 reads every cell as empty).
+  void InitStatistics1();
+  void SetStatistics1(int row, const std::string& text);
+  void InitStatistics2();
+  void SetStatistics2(int id, int row, const std::string& text);
+  std::string GetStatistics2(int id, int row);
+  void AddStatisticsNode(int id);
+  void ClearStatisticsNode(int id);
+  // The grid of a table whose widget is attached, else null.
+  TStatisticsGrid* AttachedStatistics1();
+  TStatisticsGrid* AttachedStatistics2();
   // Raises the counter cell of node `id` in `row` by one (an empty cell counts as 0).
   void CountStatistics2(uint8_t id, int row);
 
@@ -127,4 +154,8 @@ class TCANopenMaster : public QObject {
   TCANopenHardware FHardware = haAutoSearch;
   TCANopenBitrate FBitrate = br500kBit;
   bool FExtendedId = false;
+  TStatisticsGrid FStatistics1Grid;
+  TStatisticsGrid FStatistics2Grid;
+  TStatisticsViewPtr FStatistics1;
+  TStatisticsViewPtr FStatistics2;
 };

@@ -69,7 +69,12 @@ class PdoTest : public MasterTest {
       if (table.empty()) {
         const auto* entries =
             static_cast<const kcoPdoEntry*>(fake_driver::callsOf("kcoPDO").back().data);
-        for (int k = 0; k < count; ++k) table.emplace_back(entries[k].length, entries[k].data);
+        for (int k = 0; k < count; ++k) {
+          // Packed entries: copy the fields out instead of binding references to them.
+          const int length = entries[k].length;
+          void* const data = entries[k].data;
+          table.emplace_back(length, data);
+        }
       }
       return uint16_t{KCO_SDO_DONE};
     });
