@@ -92,12 +92,12 @@ TEST_F(FormStartup, NoBootUpWithinTheTimeOut) {
 }
 
 TEST_F(FormStartup, BootUpStopsTheTimeOutAndMakesTheModuleKnown) {
-  form->Timeout->setInterval(300);
+  form->Timeout->setInterval(800);
   start();
   boot(3);
   ASSERT_TRUE(spinUntil([&] { return TFormMainProbe::RQ730Id(*form) == 3; }));
   EXPECT_FALSE(form->Timeout->isActive());
-  spinFor(350);  // past the time-out
+  spinFor(850);  // past the time-out
   EXPECT_TRUE(answerer.texts().isEmpty());
   EXPECT_TRUE(form->isVisible());
 }

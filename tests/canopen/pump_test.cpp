@@ -147,7 +147,7 @@ TEST_F(PumpTest, HandlersGetReferencesToAStableCopyOfTheHeadRecord) {
 TEST_F(PumpTest, HaltStopsDeliveryAndResetDiscardsWhatWasQueued) {
   StartNetwork();
   master->Halt();
-  spinFor(20);  // a cycle that had begun completes
+  spinFor(100);  // a cycle that had begun completes
   const int loops = fake_driver::loopCount();
   OnPDOrxCalledBack(1, 3);
   OnBOOTCalledBack(4);
@@ -222,7 +222,7 @@ TEST_F(PumpTest, DestroyServesThePumpTheWorkerAlreadyRequested) {
   // The worker requests a pump that the main thread, not serving events, leaves pending; the
   // destructor must serve it (as usual, with its dispatch) or it would wait for ever.
   OnBOOTCalledBack(6);
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_TRUE(delivered.events.empty());
   master.reset();
   EXPECT_EQ(delivered.events, (std::vector<std::string>{"boot:6"}));
