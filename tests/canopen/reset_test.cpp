@@ -99,6 +99,8 @@ struct NmtCase {
   bool switchesOff;
 };
 
+void PrintTo(const NmtCase& c, std::ostream* out) { *out << "NMT command 0x" << std::hex << c.state; }
+
 class NmtSwitchOff : public MasterTest, public ::testing::WithParamInterface<NmtCase> {};
 
 TEST_P(NmtSwitchOff, OneNode) {

@@ -27,6 +27,9 @@ struct UploadCase {
   std::array<uint8_t, 8> area;
 };
 
+// Test listings name the case instead of dumping its bytes.
+void PrintTo(const UploadCase& c, std::ostream* out) { *out << c.name; }
+
 constexpr uint8_t A = 0xAA;
 
 class SdoUpload : public ::testing::TestWithParam<UploadCase> {};
