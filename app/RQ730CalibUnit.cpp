@@ -2,11 +2,10 @@
 
 #include <QClipboard>
 #include <QComboBox>
-#include <QGuiApplication>
-#include <cmath>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -14,6 +13,7 @@
 #include <QShowEvent>
 #include <QStatusBar>
 #include <QTimer>
+#include <cmath>
 
 #include "ErrorMessage.h"
 #include "ExceptionReport.h"
@@ -40,8 +40,8 @@ int PointsToPixels(int points) { return (points * 96 + 36) / 72; }
 
 QFont PanelFont() {
   QFont font;
-  font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
-                    QStringLiteral("DejaVu Sans")});
+  font.setFamilies(
+      {QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
   font.setPixelSize(PointsToPixels(40));
   font.setBold(true);
   return font;
@@ -51,8 +51,9 @@ QFont PanelFont() {
 template <typename T>
 T ReadParameter(TCANopenMaster& master, uint8_t id, uint16_t index, uint8_t subindex = 0) {
   static_assert(sizeof(T) == 1 || sizeof(T) == 2 || sizeof(T) == 4);
-  constexpr uint16_t datatype = sizeof(T) == 1 ? KCO_TYPE_U8 : sizeof(T) == 2 ? KCO_TYPE_U16
-                                                                              : KCO_TYPE_U32;
+  constexpr uint16_t datatype = sizeof(T) == 1   ? KCO_TYPE_U8
+                                : sizeof(T) == 2 ? KCO_TYPE_U16
+                                                 : KCO_TYPE_U32;
   T value = 0;
   master.SDOupload(id, {index, subindex, datatype, &value});
   return value;
@@ -92,8 +93,10 @@ TFormMain::TFormMain(QWidget* parent) : QWidget(parent) {
   ButtonZero->setGeometry(416, 8, 105, 25);
   ButtonInfo = new QPushButton(QStringLiteral("info"), this);
   ButtonInfo->setGeometry(416, 40, 105, 25);
-  connect(ButtonZero, &QPushButton::clicked, this, [this] { Reported([this] { ButtonZeroClick(); }); });
-  connect(ButtonInfo, &QPushButton::clicked, this, [this] { Reported([this] { ButtonInfoClick(); }); });
+  connect(ButtonZero, &QPushButton::clicked, this,
+          [this] { Reported([this] { ButtonZeroClick(); }); });
+  connect(ButtonInfo, &QPushButton::clicked, this,
+          [this] { Reported([this] { ButtonInfoClick(); }); });
 
   GroupBoxCom = new QGroupBox(QStringLiteral("serial port"), this);
   GroupBoxCom->setGeometry(416, 80, 105, 49);

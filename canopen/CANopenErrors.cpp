@@ -18,17 +18,11 @@ std::string CANopenErrorText(uint16_t code) {
     case CANOPEN_ERR_TXPDO_EVENT_TIMER:
       return "Desired configuration differs from actual TxPDO communication parameter "
              "(event timer).";
-    case CANOPEN_ERR_NO_HARDWARE:
-      return "No CAN hardware found.";
-    case CANOPEN_ERR_STATISTIC_EMPTY:
-      return "Statistic table is empty.";
-    case CANOPEN_ERR_NODE_RANGE_0_127:
-      return "Node id is out of range 0..127.";
-    case CANOPEN_ERR_NODE_RANGE_1_127:
-      return "Node id is out of range 1..127.";
-    case CANOPEN_ERR_ROW_RANGE:
-      return "Row index of statistic table is out of range.";
-    default:
-      return "Unknown Error!";
+    case CANOPEN_ERR_NO_HARDWARE: return "No CAN hardware found.";
+    case CANOPEN_ERR_STATISTIC_EMPTY: return "Statistic table is empty.";
+    case CANOPEN_ERR_NODE_RANGE_0_127: return "Node id is out of range 0..127.";
+    case CANOPEN_ERR_NODE_RANGE_1_127: return "Node id is out of range 1..127.";
+    case CANOPEN_ERR_ROW_RANGE: return "Row index of statistic table is out of range.";
+    default: return "Unknown Error!";
   }
 }

@@ -9,8 +9,8 @@ std::string BuildMessage(uint8_t id, uint16_t code, const std::string& descr) {
   if (id == 0) {
     std::snprintf(head, sizeof head, "CANopen exception (code %Xh). ", unsigned{code});
   } else {
-    std::snprintf(head, sizeof head, "CANopen exception (node id : %u / code %Xh). ",
-                  unsigned{id}, unsigned{code});
+    std::snprintf(head, sizeof head, "CANopen exception (node id : %u / code %Xh). ", unsigned{id},
+                  unsigned{code});
   }
   return head + descr;
 }
@@ -18,5 +18,7 @@ std::string BuildMessage(uint8_t id, uint16_t code, const std::string& descr) {
 }  // namespace
 
 ECANopenException::ECANopenException(uint8_t id, uint16_t code, std::string descr)
-    : std::runtime_error(BuildMessage(id, code, descr)), FId(id), FCode(code),
+    : std::runtime_error(BuildMessage(id, code, descr)),
+      FId(id),
+      FCode(code),
       FDescr(std::move(descr)) {}

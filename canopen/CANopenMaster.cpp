@@ -1,9 +1,9 @@
 #include "CANopenMaster.h"
 
 #include <array>
-#include <cstdint>
 #include <charconv>
 #include <chrono>
+#include <cstdint>
 #include <exception>
 #include <stdexcept>
 
@@ -67,9 +67,9 @@ const char* HardwareName(uint8_t code) {
 }
 
 uint16_t InitDriver(uint8_t hardware, uint32_t bitrate, uint8_t extended) {
-  return kcoInit(hardware, bitrate, extended, OnSDOuploadDone, OnSDOdownloadDone,
-                 OnPDOrxCalledBack, OnPDOtxCalledBack, OnNODEGUARDCalledBack,
-                 OnHEARTBEATCalledBack, OnEMCYCalledBack, OnBOOTCalledBack);
+  return kcoInit(hardware, bitrate, extended, OnSDOuploadDone, OnSDOdownloadDone, OnPDOrxCalledBack,
+                 OnPDOtxCalledBack, OnNODEGUARDCalledBack, OnHEARTBEATCalledBack, OnEMCYCalledBack,
+                 OnBOOTCalledBack);
 }
 
 // Common frame of the dispatch routines: marks the queue busy, hands a copy of the head record
@@ -146,10 +146,12 @@ void TCANopenMaster::Reset() {
   // Whatever a previous run left active in the driver is switched off; refusals do not matter.
   for (const uint16_t direction : {uint16_t{KCO_PDO_TRANSMIT}, uint16_t{KCO_PDO_RECEIVE}}) {
     for (uint8_t node = kFirstNode; node <= kLastNode; ++node) {
-      for (uint8_t num = 1; num <= 4; ++num) kcoPDO(node, num, KCO_PDO_REMOVE, direction, nullptr, 0);
+      for (uint8_t num = 1; num <= 4; ++num)
+        kcoPDO(node, num, KCO_PDO_REMOVE, direction, nullptr, 0);
     }
   }
-  for (uint8_t node = kFirstNode; node <= kLastNode; ++node) kcoHEARTBEAT(node, KCO_HEARTBEAT_OFF, 0);
+  for (uint8_t node = kFirstNode; node <= kLastNode; ++node)
+    kcoHEARTBEAT(node, KCO_HEARTBEAT_OFF, 0);
   for (uint8_t node = kFirstNode; node <= kLastNode; ++node) {
     kcoNODEGUARD(node, KCO_NODEGUARD_OFF, 0, 0);
   }
@@ -175,8 +177,8 @@ void TCANopenMaster::NMT(uint8_t id, uint16_t state) {
   const uint16_t result = kcoNMT(id, state);
   if (result != KCO_NMT_OK) throw ECANopenException(id, result, DriverText(result));
 
-  const bool takesNodeOutOfOperation = state == KCO_NMT_STOP || state == KCO_NMT_RESET_NODE ||
-                                       state == KCO_NMT_RESET_COMMUNICATION;
+  const bool takesNodeOutOfOperation =
+      state == KCO_NMT_STOP || state == KCO_NMT_RESET_NODE || state == KCO_NMT_RESET_COMMUNICATION;
   if (takesNodeOutOfOperation) {
     if (id == 0) {
       for (uint8_t node = kFirstNode; node <= kLastNode; ++node) SwitchOffNode(node);
@@ -192,8 +194,10 @@ void TCANopenMaster::NMT(uint8_t id, uint16_t state) {
 }
 
 void TCANopenMaster::SwitchOffNode(uint8_t id) {
-  for (uint8_t num = 1; num <= 4; ++num) kcoPDO(id, num, KCO_PDO_REMOVE, KCO_PDO_TRANSMIT, nullptr, 0);
-  for (uint8_t num = 1; num <= 4; ++num) kcoPDO(id, num, KCO_PDO_REMOVE, KCO_PDO_RECEIVE, nullptr, 0);
+  for (uint8_t num = 1; num <= 4; ++num)
+    kcoPDO(id, num, KCO_PDO_REMOVE, KCO_PDO_TRANSMIT, nullptr, 0);
+  for (uint8_t num = 1; num <= 4; ++num)
+    kcoPDO(id, num, KCO_PDO_REMOVE, KCO_PDO_RECEIVE, nullptr, 0);
   kcoHEARTBEAT(id, KCO_HEARTBEAT_OFF, 0);
   kcoNODEGUARD(id, KCO_NODEGUARD_OFF, 0, 0);
 }
@@ -214,14 +218,16 @@ void TCANopenMaster::CountStatistics2(uint8_t id, int row) {
 
 void TCANopenMaster::DispatchPDOrx() {
   DispatchHead(CANopenCallbacks().PDOrx, [this](TPDORxCalledBack& record) {
-    if (record.num >= 1 && record.num <= 4) CountStatistics2(record.id, st2RxPdo1Count + record.num - 1);
+    if (record.num >= 1 && record.num <= 4)
+      CountStatistics2(record.id, st2RxPdo1Count + record.num - 1);
     if (OnPDOrx) OnPDOrx(this, record.id, record.num);
   });
 }
 
 void TCANopenMaster::DispatchPDOtx() {
   DispatchHead(CANopenCallbacks().PDOtx, [this](TPDOTxCalledBack& record) {
-    if (record.num >= 1 && record.num <= 4) CountStatistics2(record.id, st2TxPdo1Count + record.num - 1);
+    if (record.num >= 1 && record.num <= 4)
+      CountStatistics2(record.id, st2TxPdo1Count + record.num - 1);
     if (OnPDOtx) OnPDOtx(this, record.id, record.num);
   });
 }

@@ -20,28 +20,27 @@ const std::vector<std::string>& NetworkCaptions() {
 }
 
 const std::vector<std::string>& NodeCaptions() {
-  static const std::vector<std::string> captions = {
-      "id",
-      "name",
-      "NMT state",
-      "SDO upload count",
-      "SDO download count",
-      "TxPDO1 count",
-      "TxPDO2 count",
-      "TxPDO3 count",
-      "TxPDO4 count",
-      "RxPDO1 count",
-      "RxPDO2 count",
-      "RxPDO3 count",
-      "RxPDO4 count",
-      "HEARTBEAT time [ms]",
-      "HEARTBEAT state",
-      "HEARTBEAT nmt state",
-      "NODEGUARD guardtime [ms]",
-      "NODEGUARD lifetimefactor",
-      "NODEGUARD state",
-      "NODEGUARD nmt state",
-      "EMCY error code"};
+  static const std::vector<std::string> captions = {"id",
+                                                    "name",
+                                                    "NMT state",
+                                                    "SDO upload count",
+                                                    "SDO download count",
+                                                    "TxPDO1 count",
+                                                    "TxPDO2 count",
+                                                    "TxPDO3 count",
+                                                    "TxPDO4 count",
+                                                    "RxPDO1 count",
+                                                    "RxPDO2 count",
+                                                    "RxPDO3 count",
+                                                    "RxPDO4 count",
+                                                    "HEARTBEAT time [ms]",
+                                                    "HEARTBEAT state",
+                                                    "HEARTBEAT nmt state",
+                                                    "NODEGUARD guardtime [ms]",
+                                                    "NODEGUARD lifetimefactor",
+                                                    "NODEGUARD state",
+                                                    "NODEGUARD nmt state",
+                                                    "EMCY error code"};
   return captions;
 }
 

@@ -1,16 +1,16 @@
 #include "MainThreadExecutor.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <QSocketNotifier>
 #include <cerrno>
 #include <cstdint>
 #include <stdexcept>
-#include <sys/eventfd.h>
 #include <system_error>
-#include <unistd.h>
 #include <utility>
 
-TMainThreadExecutor::TMainThreadExecutor()
-    : FWakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+TMainThreadExecutor::TMainThreadExecutor() : FWakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
   if (FWakeFd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
   FNotifier = std::make_unique<QSocketNotifier>(FWakeFd, QSocketNotifier::Read);
   QObject::connect(FNotifier.get(), &QSocketNotifier::activated, [this] {
