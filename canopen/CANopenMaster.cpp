@@ -203,6 +203,8 @@ void TCANopenMaster::SwitchOffNode(uint8_t id) {
 }
 
 void TCANopenMaster::CountStatistics2(uint8_t id, int row) {
+  // Runs for every PDO: without a node table there is nothing to read, count or write.
+  if (AttachedStatistics2() == nullptr) return;
   const std::string text = GetStatistics2(id, row);
   int64_t count = 0;
   if (!text.empty()) {

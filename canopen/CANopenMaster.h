@@ -128,6 +128,11 @@ class TCANopenMaster : public QObject {
                            const TPdoMappingParam& mapping, uint8_t transmissionType, bool config,
                            uint16_t mappingMismatch, uint16_t typeMismatch);
 
+  // Both uninstalls: the PDO out of the driver, marked not valid in the node when config, its
+  // counter row emptied.
+  void PDOuninstall(uint8_t id, uint8_t num, bool config, uint16_t direction,
+                    uint16_t communicationObject, uint32_t cobId, int firstCountRow);
+
   // Reads the device name (object 0x1008) of a node that booted; false when the read failed.
   bool ReadDeviceName(uint8_t id, std::string& name);
 

@@ -114,11 +114,17 @@ void TCANopenMaster::TxPDOinstall(uint8_t id, uint8_t num, TPdoMappingParam mapp
   if (num >= 1 && num <= 4) SetStatistics2(id, st2TxPdo1Count + num - 1, "");
 }
 
+void TCANopenMaster::PDOuninstall(uint8_t id, uint8_t num, bool config, uint16_t direction,
+                                  uint16_t communicationObject, uint32_t cobId, int firstCountRow) {
+  kcoPDO(id, num, KCO_PDO_REMOVE, direction, nullptr, 0);  // a refusal does not matter
+  if (config) WriteObject<uint32_t>(id, communicationObject, 1, kCobIdNotValid + cobId);
+  if (num >= 1 && num <= 4) SetStatistics2(id, firstCountRow + num - 1, "");
+}
+
 void TCANopenMaster::TxPDOuninstall(uint8_t id, uint8_t num, bool config) {
   const TPdoObjects objects = TxObjects(id, num);
-  kcoPDO(id, num, KCO_PDO_REMOVE, KCO_PDO_TRANSMIT, nullptr, 0);
-  if (config) WriteObject<uint32_t>(id, objects.communication, 1, kCobIdNotValid + objects.cobId);
-  if (num >= 1 && num <= 4) SetStatistics2(id, st2TxPdo1Count + num - 1, "");
+  PDOuninstall(id, num, config, KCO_PDO_TRANSMIT, objects.communication, objects.cobId,
+               st2TxPdo1Count);
 }
 
 void TCANopenMaster::RxPDOinstall(uint8_t id, uint8_t num, TPdoMappingParam mapping,
@@ -159,7 +165,6 @@ void TCANopenMaster::RxPDOinstall(uint8_t id, uint8_t num, TPdoMappingParam mapp
 
 void TCANopenMaster::RxPDOuninstall(uint8_t id, uint8_t num, bool config) {
   const TPdoObjects objects = RxObjects(id, num);
-  kcoPDO(id, num, KCO_PDO_REMOVE, KCO_PDO_RECEIVE, nullptr, 0);
-  if (config) WriteObject<uint32_t>(id, objects.communication, 1, kCobIdNotValid + objects.cobId);
-  if (num >= 1 && num <= 4) SetStatistics2(id, st2RxPdo1Count + num - 1, "");
+  PDOuninstall(id, num, config, KCO_PDO_RECEIVE, objects.communication, objects.cobId,
+               st2RxPdo1Count);
 }
