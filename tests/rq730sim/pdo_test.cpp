@@ -238,5 +238,32 @@ TEST_F(RpdoTest, ReceivePdoCarriesTheZeroCommand) {
   EXPECT_EQ(sim_->zeroPointKg(), 80);
 }
 
+// Bytes held for the SYNC belong to the mapping they came under: once the master deletes the
+// PDO and maps more into it, they are dropped, never read with the longer mapping.
+TEST_F(RpdoTest, HeldBytesDoNotOutliveTheirMapping) {
+  for (bool validatedAgain : {false, true}) {
+    SCOPED_TRACE(validatedAgain ? "valid again before the SYNC" : "still deleted at the SYNC");
+    SetUp();
+    exchange({"000#0101"});
+    configure({"601#2300160108000320", "601#2F00160001000000", "601#2F00140200000000",
+               "601#2300140101020000"});
+    EXPECT_TRUE(exchange({"201#00"}).empty());
+    configure({"601#2300140101020080", "601#2F00160000000000", "601#2300160208000320",
+               "601#2F00160002000000"});
+    if (validatedAgain) configure({"601#2300140101020000"});
+    sim_->setLoad(80);
+    advance(20ms);
+    EXPECT_TRUE(exchange({"080#"}).empty());
+    EXPECT_EQ(sim_->zeroPointKg(), 0);
+
+    // The new mapping works with bytes received under it.
+    if (validatedAgain) {
+      exchange({"201#0000"});
+      exchange({"080#"});
+      EXPECT_EQ(sim_->zeroPointKg(), 80);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace rq730sim_test

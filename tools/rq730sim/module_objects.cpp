@@ -105,7 +105,6 @@ Simulator::Impl::Impl(std::unique_ptr<canbus::Channel> channelIn, Options option
     tpdos.emplace_back(defaultTpdo(k, options.nodeId));
     rpdos.emplace_back(defaultRpdo(k, options.nodeId));
   }
-  rpdoPending.resize(rpdos.size());
   buildDictionary();
 }
 

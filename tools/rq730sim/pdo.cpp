@@ -33,6 +33,7 @@ unsigned Pdo::mappedBits() const {
 
 void Pdo::reset() {
   settings_ = defaults_;
+  held_.reset();
   start();
 }
 
@@ -45,6 +46,8 @@ std::optional<SdoAbort> Pdo::writeCobId(uint32_t value) {
     // While the PDO is valid only the valid bit may change.
     if (valid() && (value & 0x7FF) != (settings_.cobId & 0x7FF)) return SdoAbort::invalidValue;
     if (!valid()) start();  // a PDO that becomes valid goes out at once
+  } else {
+    held_.reset();  // a deleted PDO processes nothing it received before
   }
   settings_.cobId = value;
   return std::nullopt;
@@ -84,6 +87,7 @@ std::optional<SdoAbort> Pdo::writeCount(uint8_t value, const MappableBits& mappa
   }
   if (bits > 64) return SdoAbort::pdoLengthExceeded;
   settings_.count = value;
+  held_.reset();
   return std::nullopt;
 }
 

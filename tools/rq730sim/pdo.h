@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <variant>
 
 #include "canbus/frame.h"
@@ -63,6 +64,12 @@ class Pdo {
     return valid() && !frame.remote && !frame.extended && frame.id == (settings_.cobId & 0x7FF);
   }
 
+  // Synchronous reception: the bytes of the last frame, applied at the next SYNC. They belong to
+  // the mapping they were received under, so deleting the PDO (COB-ID invalid), changing its
+  // mapping or resetting it discards them.
+  void hold(Bytes data) { held_ = std::move(data); }
+  std::optional<Bytes> takeHeld() { return std::exchange(held_, std::nullopt); }
+
   // Transmission. `data` is the current content of the mapped objects.
   void start();  // the node entered operational: the next poll sends at once
   std::optional<canbus::Frame> poll(TimePoint now, const Bytes& data);  // event driven types
@@ -73,6 +80,7 @@ class Pdo {
 
   PdoSettings defaults_;
   PdoSettings settings_;
+  std::optional<Bytes> held_;      // receive PDO: bytes waiting for the SYNC
   std::optional<Bytes> lastData_;  // nullopt: nothing sent since the start
   std::optional<TimePoint> lastSent_;
   unsigned syncCount_ = 0;

@@ -21,23 +21,28 @@ enum NmtCommand : uint8_t {
 }  // namespace
 
 void Simulator::Impl::receivePdo(std::size_t k, const canbus::Frame& frame) {
-  const Pdo& rpdo = rpdos[k];
+  Pdo& rpdo = rpdos[k];
   if (rpdo.settings().count == 0) return;
-  if (frame.length * 8u < rpdo.mappedBits()) {
-    // Shorter than its mapping: not processed, reported.
-    emcy(kEmcyPdoLength,
-         static_cast<uint8_t>(errorRegister | kErrorRegisterGeneric | kErrorRegisterCommunication));
-    return;
-  }
   Bytes data(frame.data.begin(), frame.data.begin() + frame.length);
   if (rpdo.eventDriven()) {
     applyPdo(rpdo, data);
-  } else {
-    rpdoPending[k] = std::move(data);  // synchronous: takes effect with the next SYNC
+  } else if (pdoLengthFits(rpdo, data)) {
+    rpdo.hold(std::move(data));  // synchronous: takes effect with the next SYNC
   }
 }
 
+bool Simulator::Impl::pdoLengthFits(const Pdo& rpdo, const Bytes& data) {
+  if (data.size() * 8 >= rpdo.mappedBits()) return true;
+  // Shorter than its mapping: not processed, reported.
+  emcy(kEmcyPdoLength,
+       static_cast<uint8_t>(errorRegister | kErrorRegisterGeneric | kErrorRegisterCommunication));
+  return false;
+}
+
 void Simulator::Impl::applyPdo(const Pdo& rpdo, const Bytes& data) {
+  // The data is read with the mapping in force now; bytes that do not fill it are a length
+  // error, never read beyond.
+  if (!pdoLengthFits(rpdo, data)) return;
   std::size_t offset = 0;
   const PdoSettings& settings = rpdo.settings();
   for (int e = 0; e < settings.count; ++e) {
@@ -76,7 +81,6 @@ void Simulator::Impl::resetCommunication(Clock::time_point when) {
   lifeGuardLost = false;
   for (Pdo& tpdo : tpdos) tpdo.reset();
   for (Pdo& rpdo : rpdos) rpdo.reset();
-  for (auto& pending : rpdoPending) pending.reset();
   sdo.reset();
   delayedSdo.clear();
   if (!options.faults.noBootup) {
@@ -125,9 +129,8 @@ void Simulator::Impl::handle(const canbus::Frame& frame, Clock::time_point when)
     handleNmt(frame, when);
   } else if (frame.id == kSyncId) {
     if (state != NmtState::operational || frame.length > 1) return;
-    for (std::size_t k = 0; k < rpdos.size(); ++k) {
-      if (rpdoPending[k]) applyPdo(rpdos[k], *rpdoPending[k]);
-      rpdoPending[k].reset();
+    for (Pdo& rpdo : rpdos) {
+      if (auto held = rpdo.takeHeld()) applyPdo(rpdo, *held);
     }
     for (int k = 0; k < presentTpdos(); ++k) {
       Pdo& tpdo = tpdos[static_cast<std::size_t>(k)];

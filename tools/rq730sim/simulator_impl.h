@@ -54,6 +54,7 @@ struct Simulator::Impl {
   void addPdoObjects(uint16_t communication, uint16_t mapping, Pdo& pdo, bool receive);
   void receivePdo(std::size_t k, const canbus::Frame& frame);
   void applyPdo(const Pdo& rpdo, const Bytes& data);
+  bool pdoLengthFits(const Pdo& rpdo, const Bytes& data);
   Bytes pdoData(const Pdo& tpdo) const;
   // Transmit PDOs the module has (fewer with the tpdo-count fault).
   int presentTpdos() const { return std::clamp(options.faults.tpdoCount, 0, kPdos); }
@@ -66,7 +67,6 @@ struct Simulator::Impl {
   WeightModel weight;
   std::vector<Pdo> tpdos;
   std::vector<Pdo> rpdos;
-  std::vector<std::optional<Bytes>> rpdoPending;  // synchronous receive PDOs until the SYNC
 
   bool powered = false;
   bool rebootPending = false;
