@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "fake_driver.h"
 #include "form_fixture.h"
@@ -140,11 +142,12 @@ TEST_F(FormStartup, SameNodeBootingAgainChangesNothing) {
     return !fake_driver::callsOf("kcoSDO").empty() && CANopenCallbacks().BOOT.records.empty() &&
            !CANopenCallbacks().BOOT.busy;
   }));
+  // Only the dispatch's device-name read went to the module: no second set-up.
+  std::vector<std::string> setUpCalls;
   for (const auto& call : fake_driver::calls()) {
-    // Only the dispatch's device-name read went to the module: no second set-up.
-    EXPECT_EQ(call.function, "kcoSDO");
-    EXPECT_EQ(call.args[1], 0x1008U);
+    if (call.function != "kcoSDO" || call.args[1] != 0x1008U) setUpCalls.push_back(call.function);
   }
+  EXPECT_EQ(setUpCalls, std::vector<std::string>{});
   EXPECT_EQ(fake_legal::calls().size(), legalCallsBefore);
   EXPECT_EQ(TFormMainProbe::RQ730Id(*form), 3);
   EXPECT_TRUE(answerer.texts().isEmpty());
