@@ -104,6 +104,9 @@ TFormMain::TFormMain(QWidget* parent) : QWidget(parent) {
   ComboBoxCom->setGeometry(8, 18, 89, 21);
   ComboBoxCom->setEditable(false);
   ComboBoxCom->setMaxVisibleItems(9);
+  // Desktop styles drop a selection-only list down as a menu over the whole screen and ignore
+  // the visible rows; this keeps the scrolling list of 9 rows.
+  ComboBoxCom->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
   ComboBoxCom->addItem(QStringLiteral("none"));
   for (int n = 1; n <= 255; ++n) ComboBoxCom->addItem(QStringLiteral("COM%1").arg(n));
   // Only the operator's choice runs the handler, also when the same port is chosen again.
@@ -136,6 +139,8 @@ TFormMain::TFormMain(QWidget* parent) : QWidget(parent) {
 
   Timeout = new QTimer(this);
   Timeout->setInterval(2000);
+  // A coarse timer may fire up to 5 % early, turning away a module that boots in time.
+  Timeout->setTimerType(Qt::PreciseTimer);
   connect(Timeout, &QTimer::timeout, this, &TFormMain::TimeoutTimer);
 }
 

@@ -15,20 +15,20 @@ namespace serial_port {
 std::variant<int, SystemError> openExclusive(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return SystemError{errno};
-  // TIOCEXCL turns away later opens of the terminal by other users (a privileged process may
-  // still open it); the lock below turns away everybody who asks for it the same way, this
-  // process included. A file that is no terminal has no TIOCEXCL; the lock still applies.
-  if (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) {
-    const int error = errno;
-    ::close(fd);
-    return SystemError{error};
-  }
+  // The lock turns away everybody who asks for it the same way, this process included. It is
+  // taken first, so a refused open never touches the terminal's exclusive flag of the holder.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     // "Resource temporarily unavailable" would puzzle the reader of the message: the device is
     // busy, as it would be after a refused TIOCEXCL.
     const int error = errno == EWOULDBLOCK ? EBUSY : errno;
-    ::ioctl(fd, TIOCNXCL);
     ::close(fd);
+    return SystemError{error};
+  }
+  // TIOCEXCL turns away later opens of the terminal by other users (a privileged process may
+  // still open it). A file that is no terminal has no TIOCEXCL; the lock still applies.
+  if (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) {
+    const int error = errno;
+    ::close(fd);  // also drops the lock
     return SystemError{error};
   }
   return fd;

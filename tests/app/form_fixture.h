@@ -22,6 +22,11 @@
 struct TFormMainProbe {
   static uint8_t RQ730Id(const TFormMain& form) { return form.RQ730Id; }
   static bool WeightFound(const TFormMain& form) { return form.WeightFound; }
+  // Puts the front end into the state of a run that already found and weighed a module.
+  static void SetKnownModuleWeighing(TFormMain& form, uint8_t id) {
+    form.RQ730Id = id;
+    form.WeightFound = true;
+  }
   static float& WeightUnrounded(TFormMain& form) { return form.WeightUnrounded; }
   static int16_t& Weight(TFormMain& form) { return form.Weight; }
   static uint16_t& SignatureWeight(TFormMain& form) { return form.SignatureWeight; }

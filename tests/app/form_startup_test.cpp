@@ -1,5 +1,6 @@
 // The main window's start-up: interface search, the 2000 ms wait for a module and the
 // single-module rule, against the recording fake driver.
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
 #include <QStatusBar>
@@ -7,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "fake_driver.h"
 #include "form_fixture.h"
@@ -20,7 +23,6 @@ std::vector<uint32_t> triedInterfaces() {
 }
 
 }  // namespace
-
 
 TEST_F(FormStartup, DesignValues) {
   EXPECT_EQ(form->windowTitle(), "RQ 730 Calibration 2.1.0");
@@ -41,8 +43,33 @@ TEST_F(FormStartup, DesignValues) {
   EXPECT_FALSE(form->Timeout->isActive());
 }
 
+TEST_F(FormStartup, TimeOutIsPreciseSoAModuleJustInTimeIsNeverTurnedAway) {
+  // A coarse timer may fire up to 5 % early, 1900 ms after it was armed.
+  EXPECT_EQ(form->Timeout->timerType(), Qt::PreciseTimer);
+  EXPECT_EQ(form->Timeout->interval(), 2000);
+  start();
+  EXPECT_TRUE(form->Timeout->isActive());
+  EXPECT_EQ(form->Timeout->timerType(), Qt::PreciseTimer);
+}
+
+TEST_F(FormStartup, PortListDropsDownNineRows) {
+  start();
+  form->ComboBoxCom->showPopup();
+  const QAbstractItemView* list = form->ComboBoxCom->view();
+  ASSERT_TRUE(spinUntil([&] { return list->isVisible(); }));
+  const QRect shown = list->viewport()->rect();
+  int rows = 0;
+  for (int row = 0; row < form->ComboBoxCom->count(); ++row) {
+    if (list->visualRect(list->model()->index(row, 0)).intersects(shown)) ++rows;
+  }
+  form->ComboBoxCom->hidePopup();
+  EXPECT_EQ(rows, 9);
+}
+
 TEST_F(FormStartup, ShowResetsFrontEndAndDefersTheSearch) {
+  // As if a run had already found and weighed a module and a port was chosen.
   form->ComboBoxCom->setCurrentIndex(4);
+  TFormMainProbe::SetKnownModuleWeighing(*form, 7);
   form->show();
   // Nothing is searched until the posted start message is dispatched.
   EXPECT_TRUE(fake_driver::calls().empty());
@@ -106,13 +133,22 @@ TEST_F(FormStartup, SameNodeBootingAgainChangesNothing) {
   start();
   boot(3);
   ASSERT_TRUE(spinUntil([&] { return TFormMainProbe::RQ730Id(*form) == 3; }));
-  const int bootsBefore = static_cast<int>(CANopenCallbacks().BOOT.records.size());
+  fake_driver::clearCalls();
+  const size_t legalCallsBefore = fake_legal::calls().size();
   boot(3);
+  // The boot-up dispatch reads the device name, then runs the window's handler, and only then
+  // is the queue idle again: with the name read seen and the queue idle, the handler has run.
   ASSERT_TRUE(spinUntil([&] {
-    return CANopenCallbacks().BOOT.records.size() == static_cast<size_t>(bootsBefore) &&
+    return !fake_driver::callsOf("kcoSDO").empty() && CANopenCallbacks().BOOT.records.empty() &&
            !CANopenCallbacks().BOOT.busy;
   }));
-  spinFor(80);  // the boot dispatch waits about 50 ms before its handler
+  // Only the dispatch's device-name read went to the module: no second set-up.
+  std::vector<std::string> setUpCalls;
+  for (const auto& call : fake_driver::calls()) {
+    if (call.function != "kcoSDO" || call.args[1] != 0x1008U) setUpCalls.push_back(call.function);
+  }
+  EXPECT_EQ(setUpCalls, std::vector<std::string>{});
+  EXPECT_EQ(fake_legal::calls().size(), legalCallsBefore);
   EXPECT_EQ(TFormMainProbe::RQ730Id(*form), 3);
   EXPECT_TRUE(answerer.texts().isEmpty());
   EXPECT_TRUE(form->isVisible());

@@ -56,10 +56,10 @@ class FormWeighing : public FormStartup {
 
   // The driver stores a PDO's bytes into the mapped fields, then reports it; waits until the
   // window has handled it.
-  void pdo(uint8_t num, const std::function<void()>& store) {
-    fake_driver::onNextLoop([num, store] {
+  void pdo(uint8_t num, const std::function<void()>& store, uint8_t from = kModule) {
+    fake_driver::onNextLoop([num, store, from] {
       store();
-      fake_driver::callbacks().pdoReceived(kModule, num);
+      fake_driver::callbacks().pdoReceived(from, num);
     });
     const int loops = fake_driver::loopCount();
     ASSERT_TRUE(spinUntil([&] {
@@ -194,6 +194,32 @@ TEST_F(FormWeighing, WarmUpUntilTheFirstNonZeroWeightThenTheWeightInLargeDigits)
   const std::vector<fake_legal::Call> last(fake_legal::calls().end() - 2, fake_legal::calls().end());
   EXPECT_EQ(last, (std::vector<fake_legal::Call>{{"WriteWeight", {kModule, 0xBEEF, -5}},
                                                  {"WriteZeroIndication", {kModule, 0x1234, 1}}}));
+}
+
+TEST_F(FormWeighing, LegalDisplayCallsCarryTheNodeIdOfThePdo) {
+  bootModule();
+  weight(1.0F);
+  constexpr uint8_t kOtherNode = 9;  // a PDO of another node that reaches the same fields
+  pdo(
+      1,
+      [this] {
+        TFormMainProbe::Weight(*form) = 21;
+        TFormMainProbe::SignatureWeight(*form) = 0x0101;
+      },
+      kOtherNode);
+  pdo(
+      2,
+      [this] {
+        TFormMainProbe::ZeroIndication(*form) = 0;
+        TFormMainProbe::SignatureZeroIndication(*form) = 0x0202;
+      },
+      kOtherNode);
+  const std::vector<fake_legal::Call> last(fake_legal::calls().end() - 2,
+                                           fake_legal::calls().end());
+  EXPECT_EQ(last,
+            (std::vector<fake_legal::Call>{{"WriteWeight", {kOtherNode, 0x0101, 21}},
+                                           {"WriteZeroIndication", {kOtherNode, 0x0202, 0}}}));
+  EXPECT_EQ(TFormMainProbe::RQ730Id(*form), kModule);
 }
 
 TEST_F(FormWeighing, WeightThatStaysZeroKeepsTheWarmUp) {

@@ -2,6 +2,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -170,6 +172,21 @@ TEST_F(ComPortTest, SecondPortOnTheSameDeviceFindsItInUse) {
   port_.Close();
   second.Open();  // free again once the first has let go
   EXPECT_TRUE(second.Connected());
+}
+
+TEST_F(ComPortTest, RefusedOpenLeavesTheHolderExclusive) {
+  port_.Open();
+  TComPort second;
+  second.SetPort(pty_.slavePath());
+  EXPECT_EQ(raised([&] { second.Open(); }).WinCode(), EBUSY);
+  // The holder's claim on the terminal still stands, so other programs stay turned away.
+  int exclusive = 0;
+  ASSERT_EQ(::ioctl(pty_.slaveFd(), TIOCGEXCL, &exclusive), 0);
+  EXPECT_NE(exclusive, 0);
+  TComPort third;
+  third.SetPort(pty_.slavePath());
+  EXPECT_EQ(raised([&] { third.Open(); }).WinCode(), EBUSY);
+  EXPECT_TRUE(port_.Connected());
 }
 
 TEST_F(ComPortTest, DestroyingThePortReleasesTheDevice) {
