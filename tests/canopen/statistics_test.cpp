@@ -467,6 +467,100 @@ TEST_F(MasterStatisticsTest, NmtCommandsWriteTheirTextsAndResetsEmptyTheColumn) 
   EXPECT_EQ(node(st2Name, 2), "fake node");
 }
 
+TEST_F(MasterStatisticsTest, EveryNmtCommandShowsItsText) {
+  StartNetwork();
+  bootNode(5);
+  for (const auto& [state, text] : std::vector<std::pair<uint16_t, std::string>>{
+           {KCO_NMT_START, "operational"},
+           {KCO_NMT_STOP, "stopped"},
+           {KCO_NMT_PREOPERATIONAL, "preoperational"},
+           {KCO_NMT_RESET_NODE, "reset node"},
+           {KCO_NMT_RESET_COMMUNICATION, "reset communication"}}) {
+    master->NMT(5, state);
+    EXPECT_EQ(node(st2NmtState), text) << std::hex << state;
+  }
+  master->NMT(5, 0x2005);  // a command without a text writes nothing
+  EXPECT_EQ(node(st2NmtState), "reset communication");
+}
+
+TEST_F(MasterStatisticsTest, GuardingAndHeartbeatReportsShowTheirStateTexts) {
+  StartNetwork();
+  bootNode(5);
+  int delivered = 0;
+  master->OnNODEGUARD = [&](TCANopenMaster*, uint8_t&, uint16_t&, uint16_t&) { ++delivered; };
+  master->OnHEARTBEAT = [&](TCANopenMaster*, uint8_t&, uint16_t&, uint16_t&) { ++delivered; };
+  struct Case {
+    bool heartbeat;
+    uint16_t state;
+    uint16_t nmt;
+    const char* stateText;
+    const char* nmtText;
+  };
+  const std::vector<Case> cases = {
+      {false, 0x5200, 0x5300, "not activated", "unknown yet"},
+      {false, 0x5201, 0x5301, "activated", "operational"},
+      {false, 0x5202, 0x5302, "response missed", "stopped"},
+      {false, 0x5203, 0x5303, "life time elapsed", "preoperational"},
+      {false, 0x5204, 0x5304, "toggle error", "reset node"},
+      {false, 0x5205, 0x5305, "state changed", "reset communication"},
+      {false, 0x5206, 0x5306, "state changed", "reset communication"},  // unknown: kept
+      {true, 0x6200, 0x6300, "waiting first beat", "unknown yet"},
+      {true, 0x6201, 0x6301, "running", "operational"},
+      {true, 0x6202, 0x6302, "stopped", "stopped"},
+      {true, 0x6201, 0x6303, "running", "preoperational"},
+      {true, 0x6202, 0x6304, "stopped", "reset node"},
+      {true, 0x6201, 0x6305, "running", "reset communication"},
+      {true, 0x6203, 0x6306, "running", "reset communication"},  // unknown: kept
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.state) + " " + std::to_string(c.nmt));
+    const int before = delivered;
+    driverReports(
+        [c](const fake_driver::Callbacks& cb) {
+          if (c.heartbeat) {
+            cb.heartbeat(5, c.state, c.nmt);
+          } else {
+            cb.nodeguard(5, c.state, c.nmt);
+          }
+        },
+        [&] { return delivered == before + 1; });
+    const int stateRow = c.heartbeat ? st2HeartbeatState : st2NodeguardState;
+    const int nmtRow = c.heartbeat ? st2HeartbeatNmtState : st2NodeguardNmtState;
+    EXPECT_EQ(node(stateRow), c.stateText);
+    EXPECT_EQ(node(nmtRow), c.nmtText);
+  }
+}
+
+TEST_F(MasterStatisticsTest, TxPdoInstallAndUninstallEmptyTheirCountRow) {
+  StartNetwork();
+  bootNode(5);
+  FakeNode pdoObjects;  // the node's receive PDO 2 objects
+  for (const uint8_t sub : {1, 2}) pdoObjects.set(0x1401, sub, 0);
+  for (uint8_t sub = 0; sub <= 8; ++sub) pdoObjects.set(0x1601, sub, 0);
+  int transmitted = 0;
+  master->OnPDOtx = [&](TCANopenMaster*, uint8_t&, uint8_t&) { ++transmitted; };
+  const auto countOne = [&] {
+    const int before = transmitted;
+    driverReports([](const fake_driver::Callbacks& cb) { cb.pdoTransmitted(5, 2); },
+                  [&] { return transmitted == before + 1; });
+  };
+  int16_t setpoint = 0;
+  TPdoMappingParam mapping{};
+  mapping[0] = {0x2300, 0, 2, &setpoint};
+
+  countOne();
+  EXPECT_EQ(node(st2TxPdo1Count + 1), "1");
+  master->TxPDOinstall(5, 2, mapping, {254, 0, 0}, true);
+  EXPECT_EQ(node(st2TxPdo1Count + 1), "");
+  countOne();
+  countOne();
+  EXPECT_EQ(node(st2TxPdo1Count + 1), "2");
+  master->TxPDOuninstall(5, 2, true);
+  EXPECT_EQ(node(st2TxPdo1Count + 1), "");
+  EXPECT_EQ(node(st2RxPdo1Count + 1), "");
+  EXPECT_TRUE(reports.empty());
+}
+
 TEST_F(MasterStatisticsTest, HeartbeatAndGuardingRowsFollowSwitchesAndDispatch) {
   StartNetwork();
   bootNode(5);
