@@ -467,20 +467,44 @@ TEST_F(MasterStatisticsTest, NmtCommandsWriteTheirTextsAndResetsEmptyTheColumn) 
   EXPECT_EQ(node(st2Name, 2), "fake node");
 }
 
-TEST_F(MasterStatisticsTest, EveryNmtCommandShowsItsText) {
+TEST_F(MasterStatisticsTest, EveryNmtCommandShowsItsTextAndTheResetsEmptyTheColumn) {
   StartNetwork();
-  bootNode(5);
-  for (const auto& [state, text] : std::vector<std::pair<uint16_t, std::string>>{
-           {KCO_NMT_START, "operational"},
-           {KCO_NMT_STOP, "stopped"},
-           {KCO_NMT_PREOPERATIONAL, "preoperational"},
-           {KCO_NMT_RESET_NODE, "reset node"},
-           {KCO_NMT_RESET_COMMUNICATION, "reset communication"}}) {
-    master->NMT(5, state);
-    EXPECT_EQ(node(st2NmtState), text) << std::hex << state;
+  struct Case {
+    uint16_t state;
+    const char* text;
+    bool emptiesColumn;
+  };
+  const std::vector<Case> cases = {
+      {KCO_NMT_START, "operational", false},
+      {KCO_NMT_STOP, "stopped", false},
+      {KCO_NMT_PREOPERATIONAL, "preoperational", false},
+      {KCO_NMT_RESET_NODE, "reset node", true},
+      {KCO_NMT_RESET_COMMUNICATION, "reset communication", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    bootNode(5);
+    master->NMT(5, c.state);
+    EXPECT_EQ(node(st2NmtState), c.text);
+    EXPECT_EQ(node(st2Id), "5");
+    EXPECT_EQ(node(st2Name), c.emptiesColumn ? "" : "fake node");
+    EXPECT_EQ(node(st2EmcyErrorCode), c.emptiesColumn ? "" : "0");
   }
   master->NMT(5, 0x2005);  // a command without a text writes nothing
   EXPECT_EQ(node(st2NmtState), "reset communication");
+}
+
+TEST_F(MasterStatisticsTest, EveryResetRebuildsBothTablesEmpty) {
+  StartNetwork();
+  bootNode(5);
+  master->SYNCon(100);
+  master->TIMESTAMPon(5000);
+  master->Reset();
+  EXPECT_EQ(nodes->columnCount(), 1);
+  EXPECT_EQ(nodes->rowCount(), 21);
+  EXPECT_EQ(cell(network.get(), st1SyncTime, 1), "");
+  EXPECT_EQ(cell(network.get(), st1TimestampTime, 1), "");
+  EXPECT_EQ(cell(network.get(), st1Hardware, 1), "PEAK PCAN_USB");
 }
 
 TEST_F(MasterStatisticsTest, GuardingAndHeartbeatReportsShowTheirStateTexts) {
