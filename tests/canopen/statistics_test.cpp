@@ -555,6 +555,51 @@ TEST_F(MasterStatisticsTest, GuardingAndHeartbeatReportsShowTheirStateTexts) {
   }
 }
 
+TEST_F(MasterStatisticsTest, PdoNumbersOutsideOneToFourWriteNoCell) {
+  StartNetwork();
+  bootNode(5);
+  master->HEARTBEATon(5, 1500);  // the row after the four RxPDO count rows
+  const Column before = [this] {
+    Column column;
+    for (int row = 0; row < statistics::kNodeRows; ++row) column.push_back(node(row));
+    return column;
+  }();
+  int delivered = 0;
+  master->OnPDOrx = [&](TCANopenMaster*, uint8_t&, uint8_t&) { ++delivered; };
+  master->OnPDOtx = [&](TCANopenMaster*, uint8_t&, uint8_t&) { ++delivered; };
+  driverReports(
+      [](const fake_driver::Callbacks& cb) {
+        for (const uint8_t num : {0, 5, 255}) {
+          cb.pdoReceived(5, num);
+          cb.pdoTransmitted(5, num);
+        }
+      },
+      [&] { return delivered == 6; });
+
+  FakeNode pdoObjects;  // PDO 5 in both directions, and the empty PDO number 0
+  for (const uint16_t communication : {0x1804, 0x1404, 0x17FF, 0x13FF}) {
+    for (const uint8_t sub : {1, 2, 3, 5}) pdoObjects.set(communication, sub, 0);
+  }
+  for (const uint16_t mapping : {0x1A04, 0x1604, 0x19FF, 0x15FF}) {
+    for (uint8_t sub = 0; sub <= 8; ++sub) pdoObjects.set(mapping, sub, 0);
+  }
+  int16_t value = 0;
+  TPdoMappingParam mapping{};
+  mapping[0] = {0x2100, 0, 2, &value};
+  for (const uint8_t num : {0, 5}) {
+    master->RxPDOinstall(5, num, mapping, {255, 0, 0}, true);
+    master->TxPDOinstall(5, num, mapping, {255, 0, 0}, true);
+    master->RxPDOuninstall(5, num, true);
+    master->TxPDOuninstall(5, num, true);
+  }
+  for (int row = 0; row < statistics::kNodeRows; ++row) {
+    // The installations' own transfers are counted.
+    if (row == st2SdoUploadCount || row == st2SdoDownloadCount) continue;
+    EXPECT_EQ(node(row), before[static_cast<size_t>(row)]) << "row " << row;
+  }
+  EXPECT_TRUE(reports.empty());
+}
+
 TEST_F(MasterStatisticsTest, TxPdoInstallAndUninstallEmptyTheirCountRow) {
   StartNetwork();
   bootNode(5);
