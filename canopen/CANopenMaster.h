@@ -42,9 +42,10 @@ class TCANopenMaster : public QObject {
 
   // Statistics tables, display only: the network table (Statistics1) and the node table
   // (Statistics2). The owner attaches a table widget that it owns and keeps; setting a property
-  // only stores the reference (the widget is filled from the next Reset on), setting another
-  // widget or null detaches the previous one, which keeps what it shows. A deleted widget
-  // detaches itself.
+  // only stores the reference; setting another widget or null detaches the previous one, which
+  // keeps what it shows. The tables' content lives in the master: a widget attached before the
+  // first Reset is filled from that Reset on, one attached later shows the tables as they are.
+  // While no widget is attached nothing is written. A deleted widget detaches itself.
   QTableWidget* Statistics1() const;
   void SetStatistics1(QTableWidget* value);
   QTableWidget* Statistics2() const;

@@ -8,16 +8,18 @@
 
 namespace {
 
-// Binds `grid` to `value`. Another widget starts out not built: it shows what its owner put
-// there until the next Reset builds the tables.
+// Binds `grid` to `value`. The grid keeps its rows whichever widget shows it, so the master's
+// steps go on writing after a table was detached and attached again: a built grid shows itself
+// in the widget at once, one never built leaves the widget as its owner made it until the next
+// Reset builds the tables.
 void Attach(TStatisticsGrid& grid, TStatisticsViewPtr& binding, QTableWidget* value) {
   if (binding && binding->View() == value && value != nullptr) return;
   grid.SetObserver(nullptr);
-  grid.Rebuild({}, 0);
   binding.reset();
   if (value == nullptr) return;
   binding.reset(new TStatisticsView(value));
   grid.SetObserver(binding.get());
+  if (grid.RowCount() > 0) binding->GridRebuilt(grid);
 }
 
 }  // namespace

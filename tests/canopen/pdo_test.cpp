@@ -235,6 +235,99 @@ TEST_F(PdoTest, TxInstallConfiguresTheNodeFirstAndTheDriverLast) {
                      }));
 }
 
+TEST_F(PdoTest, TxInstallHandsTheDriverTheVariablesInBothModes) {
+  node.set(0x1601, 1, 0x21000010);  // what the configuration writes, for the check to find
+  node.set(0x1601, 2, 0x22000010);
+  node.set(0x1401, 2, 254);
+  struct Case {
+    bool config;
+    std::vector<std::string> steps;
+  };
+  const std::vector<Case> cases = {
+      {true,
+       {"w 1601/0 u8 0", "w 1601/1 u32 21000010", "w 1601/2 u32 22000010", "w 1601/0 u8 2",
+        "w 1401/2 u8 FE", "w 1401/1 u32 305", "pdo 5/2 install tx C8000A"}},
+      // Check mode reads the mapping entries and the transmission type back, and not the COB-ID.
+      {false, {"r 1601/1 u32", "r 1601/2 u32", "r 1401/2 u8", "pdo 5/2 install tx C8000A"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.config ? "config" : "check");
+    fake_driver::clearCalls();
+    master->TxPDOinstall(5, 2, weightMapping(weight, signature), {254, 10, 200}, c.config);
+    EXPECT_EQ(steps(), c.steps);
+    EXPECT_EQ(fake_driver::lastPdoTable(),
+              (std::vector<std::pair<int, void*>>{{2, &weight}, {2, &signature}, {0, nullptr}}));
+  }
+}
+
+TEST_F(PdoTest, TxCheckModeDifferencesRaiseTheirOwnCodesBeforeTheDriverIsAsked) {
+  const std::string prefix = "CANopen exception (node id : 5 / code ";
+  struct Case {
+    const char* name;
+    uint16_t index;
+    uint8_t subindex;
+    uint32_t actual;
+    uint16_t code;
+    std::string message;
+    std::vector<std::string> steps;
+  };
+  const std::vector<Case> cases = {
+      {"first mapping entry",
+       0x1601,
+       1,
+       0x21000008,
+       0xA001,
+       prefix + "A001h). Desired configuration differs from actual RxPDO mapping parameter.",
+       {"r 1601/1 u32"}},
+      {"second mapping entry",
+       0x1601,
+       2,
+       0x22010010,
+       0xA001,
+       prefix + "A001h). Desired configuration differs from actual RxPDO mapping parameter.",
+       {"r 1601/1 u32", "r 1601/2 u32"}},
+      {"transmission type",
+       0x1401,
+       2,
+       255,
+       0xA002,
+       prefix + "A002h). Desired configuration differs from actual RxPDO communication "
+                "parameter (transmission type).",
+       {"r 1601/1 u32", "r 1601/2 u32", "r 1401/2 u8"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    node.set(0x1601, 1, 0x21000010);
+    node.set(0x1601, 2, 0x22000010);
+    node.set(0x1401, 2, 254);
+    node.set(c.index, c.subindex, c.actual);
+    fake_driver::clearCalls();
+    try {
+      master->TxPDOinstall(5, 2, weightMapping(weight, signature), {254, 10, 200}, false);
+      ADD_FAILURE() << "check passed";
+    } catch (const ECANopenException& e) {
+      EXPECT_EQ(e.Id(), 5);
+      EXPECT_EQ(e.Code(), c.code);
+      EXPECT_EQ(std::string(e.what()), c.message);
+    }
+    EXPECT_EQ(steps(), c.steps);
+  }
+}
+
+TEST_F(PdoTest, TxInstallRefusedByTheDriverRaisesWithTheNodeConfigured) {
+  fake_driver::setResult("kcoPDO", 0x4201);
+  try {
+    master->TxPDOinstall(5, 1, weightMapping(weight, signature), {254, 0, 0}, true);
+    FAIL() << "install succeeded";
+  } catch (const ECANopenException& e) {
+    EXPECT_EQ(e.Id(), 5);
+    EXPECT_EQ(e.Code(), 0x4201);
+    EXPECT_EQ(e.Descr(), kcoGetText(0x4201));
+  }
+  EXPECT_EQ(node.get(0x1400, 1), 0x205U);
+  EXPECT_EQ(steps().back(), "pdo 5/1 install tx 0");
+}
+
 TEST_F(PdoTest, UninstallRemovesFromTheDriverThenInvalidatesInTheNode) {
   master->RxPDOuninstall(5, 1, true);
   master->TxPDOuninstall(5, 3, true);

@@ -3,7 +3,12 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #include "master_fixture.h"
 
@@ -131,17 +136,83 @@ TEST_F(PumpTest, BusyFlagHoldsBackSecondBootWhileHandlerRunsNestedLoop) {
 TEST_F(PumpTest, HandlersGetReferencesToAStableCopyOfTheHeadRecord) {
   master->OnBOOT = [&](TCANopenMaster*, uint8_t& id) {
     const uint8_t before = id;
-    // Many records appended to the same queue while the handler holds its reference.
-    for (int i = 0; i < 1000; ++i) OnBOOTCalledBack(static_cast<uint8_t>(100));
-    EXPECT_EQ(id, before);
-    id = 77;  // a change to the record is discarded with it
     note("boot:" + std::to_string(before));
-    CANopenCallbacks().BOOT.records.clear();
+    if (before != 9) return;
+    // Records appended behind the head while the handler holds its reference.
+    for (int i = 0; i < 1000; ++i) OnBOOTCalledBack(100);
+    EXPECT_EQ(id, 9);
+    // A Reset empties the queue, so the head record is gone and a record that arrives next
+    // takes its place in the queue; the handler's values stay those of its own record.
+    master->Reset();
+    OnBOOTCalledBack(101);
+    EXPECT_EQ(id, 9);
+    id = 77;  // a change to the record is discarded with it
   };
   StartNetwork();
   driverReports([](const fake_driver::Callbacks& cb) { cb.boot(9); });
-  ASSERT_TRUE(spinUntil([&] { return !delivered.events.empty(); }));
-  EXPECT_EQ(delivered.events[0], "boot:9");
+  ASSERT_TRUE(spinUntil([&] { return delivered.events.size() >= 2; }));
+  EXPECT_EQ(delivered.events, (std::vector<std::string>{"boot:9", "boot:101"}));
+}
+
+TEST_F(PumpTest, TheDriverLoopAlwaysRunsUnderTheLock) {
+  // Shared with the probe, which may still run while the master is destroyed after the test.
+  struct Seen {
+    std::atomic<int> loops{0};
+    std::atomic<int> unlocked{0};
+  };
+  const auto seen = std::make_shared<Seen>();
+  fake_driver::onEveryLoop([seen] {
+    ++seen->loops;
+    // The lock is recursive, so only another thread can tell whether the loop's thread holds it.
+    bool free = false;
+    std::thread probe([&free] {
+      free = CANopenLock().try_lock();
+      if (free) CANopenLock().unlock();
+    });
+    probe.join();
+    if (free) ++seen->unlocked;
+  });
+  StartNetwork();
+  // A boot-up also runs the loop from the SDO wait of its device-name read.
+  driverReports([](const fake_driver::Callbacks& cb) { cb.boot(3); });
+  ASSERT_TRUE(spinUntil([&] { return !delivered.events.empty() && seen->loops >= 20; }));
+  EXPECT_EQ(seen->unlocked, 0) << "of " << seen->loops << " driver loops";
+}
+
+TEST_F(PumpTest, TheDriverLoopWaitsWhileAnotherThreadHoldsTheLock) {
+  struct Seen {
+    std::atomic<bool> heldElsewhere{false};
+    std::atomic<int> loopsWhileHeld{0};
+  };
+  const auto seen = std::make_shared<Seen>();
+  fake_driver::onEveryLoop([seen] {
+    if (seen->heldElsewhere) ++seen->loopsWhileHeld;
+  });
+  StartNetwork();
+  ASSERT_TRUE(spinUntil([] { return fake_driver::loopCount() >= 3; }));  // the pump runs
+
+  std::atomic<bool> released{false};
+  std::thread holder([&] {
+    {
+      std::lock_guard lock(CANopenLock());
+      seen->heldElsewhere = true;
+      // Holds the lock as a transfer would. A pump that ignored the lock would call the driver
+      // loop within a few milliseconds; the hold ends at once when it does.
+      const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+      while (seen->loopsWhileHeld == 0 && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      seen->heldElsewhere = false;
+    }
+    released = true;
+  });
+  // The main thread serves the worker's pump requests meanwhile (and blocks in the pump's lock).
+  const bool done = spinUntil([&] { return released.load(); }, 10000);
+  holder.join();
+  ASSERT_TRUE(done);
+  EXPECT_EQ(seen->loopsWhileHeld, 0);
+  const int loops = fake_driver::loopCount();
+  EXPECT_TRUE(spinUntil([&] { return fake_driver::loopCount() > loops; }));  // and goes on
 }
 
 TEST_F(PumpTest, HaltStopsDeliveryAndResetDiscardsWhatWasQueued) {

@@ -327,6 +327,72 @@ TEST_F(MasterStatisticsTest, ResetFillsTheNetworkRowsAndServicesTheirPeriods) {
   EXPECT_EQ(network->item(st1SyncTime, 1)->background().color(), QColor(Qt::white));
 }
 
+TEST_F(MasterStatisticsTest, ResetShowsTheInterfaceItInitialisedByName) {
+  struct Case {
+    TCANopenHardware hardware;
+    uint32_t code;  // the driver hardware code that answers, and that kcoInit gets last
+    const char* name;
+  };
+  const std::vector<Case> cases = {
+      {haVector_virtual_channel1, 1, "VECTOR virtual channel 1"},
+      {haVector_virtual_channel2, 2, "VECTOR virtual channel 2"},
+      {haVector_CANcardX1_channel1, 3, "VECTOR CANcardX 1 channel 1"},
+      {haVector_CANcardX1_channel2, 4, "VECTOR CANcardX 1 channel 2"},
+      {haVector_CANcardX2_channel1, 5, "VECTOR CANcardX 2 channel 1"},
+      {haVector_CANcardX2_channel2, 6, "VECTOR CANcardX 2 channel 2"},
+      {haVector_CANPari1_channel1, 7, "VECTOR CANpari 1 channel 1"},
+      {haPeak_CAN_USB, 8, "PEAK PCAN_USB"},
+      {haTovald_CAN_USB, 9, "TOVALD CAN"},
+      // The search shows the interface that it found.
+      {haAutoSearch, 9, "TOVALD CAN"},
+      {haAutoSearch, 5, "VECTOR CANcardX 2 channel 1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (uint8_t code = 1; code <= 9; ++code) {
+      fake_driver::setInitResult(code, code == c.code ? KCO_INIT_OK : 0x1001);
+    }
+    master->SetHardware(c.hardware);
+    fake_driver::clearCalls();
+    master->Reset();
+    const auto inits = fake_driver::callsOf("kcoInit");
+    ASSERT_FALSE(inits.empty());
+    EXPECT_EQ(inits.back().args[0], c.code);
+    EXPECT_EQ(cell(network.get(), st1Hardware, 1), c.name);
+  }
+}
+
+TEST_F(MasterStatisticsTest, ResetPassesAndShowsTheBitRateAndIdentifierFormat) {
+  struct Case {
+    TCANopenBitrate bitrate;
+    bool extended;
+    uint32_t bitsPerSecond;
+  };
+  const std::vector<Case> cases = {
+      {br10kBit, false, 10000},
+      {br20kBit, true, 20000},
+      {br50kBit, false, 50000},
+      {br100kBit, true, 100000},
+      {br125kBit, false, 125000},
+      {br250kBit, true, 250000},
+      {br500kBit, false, 500000},
+      {br1000kBit, true, 1000000},
+      {static_cast<TCANopenBitrate>(8), false, 0},  // outside the enumeration
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.bitsPerSecond) + (c.extended ? " extended" : " base"));
+    master->SetBitrate(c.bitrate);
+    master->SetExtendedId(c.extended);
+    fake_driver::clearCalls();
+    master->Reset();
+    const auto inits = fake_driver::callsOf("kcoInit");
+    ASSERT_EQ(inits.size(), 1U);
+    EXPECT_EQ(inits[0].args, (std::vector<uint32_t>{8, c.bitsPerSecond, c.extended ? 1U : 0U}));
+    EXPECT_EQ(cell(network.get(), st1Bitrate, 1), std::to_string(c.bitsPerSecond));
+    EXPECT_EQ(cell(network.get(), st1ExtendedId, 1), c.extended ? "yes" : "no");
+  }
+}
+
 TEST_F(MasterStatisticsTest, BootUpGivesAColumnWithTheDeviceNameAndPdosAreCounted) {
   StartNetwork();
   bootNode(5);
@@ -401,6 +467,169 @@ TEST_F(MasterStatisticsTest, NmtCommandsWriteTheirTextsAndResetsEmptyTheColumn) 
   EXPECT_EQ(node(st2Name, 2), "fake node");
 }
 
+TEST_F(MasterStatisticsTest, EveryNmtCommandShowsItsTextAndTheResetsEmptyTheColumn) {
+  StartNetwork();
+  struct Case {
+    uint16_t state;
+    const char* text;
+    bool emptiesColumn;
+  };
+  const std::vector<Case> cases = {
+      {KCO_NMT_START, "operational", false},
+      {KCO_NMT_STOP, "stopped", false},
+      {KCO_NMT_PREOPERATIONAL, "preoperational", false},
+      {KCO_NMT_RESET_NODE, "reset node", true},
+      {KCO_NMT_RESET_COMMUNICATION, "reset communication", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    bootNode(5);
+    master->NMT(5, c.state);
+    EXPECT_EQ(node(st2NmtState), c.text);
+    EXPECT_EQ(node(st2Id), "5");
+    EXPECT_EQ(node(st2Name), c.emptiesColumn ? "" : "fake node");
+    EXPECT_EQ(node(st2EmcyErrorCode), c.emptiesColumn ? "" : "0");
+  }
+  master->NMT(5, 0x2005);  // a command without a text writes nothing
+  EXPECT_EQ(node(st2NmtState), "reset communication");
+}
+
+TEST_F(MasterStatisticsTest, EveryResetRebuildsBothTablesEmpty) {
+  StartNetwork();
+  bootNode(5);
+  master->SYNCon(100);
+  master->TIMESTAMPon(5000);
+  master->Reset();
+  EXPECT_EQ(nodes->columnCount(), 1);
+  EXPECT_EQ(nodes->rowCount(), 21);
+  EXPECT_EQ(cell(network.get(), st1SyncTime, 1), "");
+  EXPECT_EQ(cell(network.get(), st1TimestampTime, 1), "");
+  EXPECT_EQ(cell(network.get(), st1Hardware, 1), "PEAK PCAN_USB");
+}
+
+TEST_F(MasterStatisticsTest, GuardingAndHeartbeatReportsShowTheirStateTexts) {
+  StartNetwork();
+  bootNode(5);
+  int delivered = 0;
+  master->OnNODEGUARD = [&](TCANopenMaster*, uint8_t&, uint16_t&, uint16_t&) { ++delivered; };
+  master->OnHEARTBEAT = [&](TCANopenMaster*, uint8_t&, uint16_t&, uint16_t&) { ++delivered; };
+  struct Case {
+    bool heartbeat;
+    uint16_t state;
+    uint16_t nmt;
+    const char* stateText;
+    const char* nmtText;
+  };
+  const std::vector<Case> cases = {
+      {false, 0x5200, 0x5300, "not activated", "unknown yet"},
+      {false, 0x5201, 0x5301, "activated", "operational"},
+      {false, 0x5202, 0x5302, "response missed", "stopped"},
+      {false, 0x5203, 0x5303, "life time elapsed", "preoperational"},
+      {false, 0x5204, 0x5304, "toggle error", "reset node"},
+      {false, 0x5205, 0x5305, "state changed", "reset communication"},
+      {false, 0x5206, 0x5306, "state changed", "reset communication"},  // unknown: kept
+      {true, 0x6200, 0x6300, "waiting first beat", "unknown yet"},
+      {true, 0x6201, 0x6301, "running", "operational"},
+      {true, 0x6202, 0x6302, "stopped", "stopped"},
+      {true, 0x6201, 0x6303, "running", "preoperational"},
+      {true, 0x6202, 0x6304, "stopped", "reset node"},
+      {true, 0x6201, 0x6305, "running", "reset communication"},
+      {true, 0x6203, 0x6306, "running", "reset communication"},  // unknown: kept
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.state) + " " + std::to_string(c.nmt));
+    const int before = delivered;
+    driverReports(
+        [c](const fake_driver::Callbacks& cb) {
+          if (c.heartbeat) {
+            cb.heartbeat(5, c.state, c.nmt);
+          } else {
+            cb.nodeguard(5, c.state, c.nmt);
+          }
+        },
+        [&] { return delivered == before + 1; });
+    const int stateRow = c.heartbeat ? st2HeartbeatState : st2NodeguardState;
+    const int nmtRow = c.heartbeat ? st2HeartbeatNmtState : st2NodeguardNmtState;
+    EXPECT_EQ(node(stateRow), c.stateText);
+    EXPECT_EQ(node(nmtRow), c.nmtText);
+  }
+}
+
+TEST_F(MasterStatisticsTest, PdoNumbersOutsideOneToFourWriteNoCell) {
+  StartNetwork();
+  bootNode(5);
+  master->HEARTBEATon(5, 1500);  // the row after the four RxPDO count rows
+  const Column before = [this] {
+    Column column;
+    for (int row = 0; row < statistics::kNodeRows; ++row) column.push_back(node(row));
+    return column;
+  }();
+  int delivered = 0;
+  master->OnPDOrx = [&](TCANopenMaster*, uint8_t&, uint8_t&) { ++delivered; };
+  master->OnPDOtx = [&](TCANopenMaster*, uint8_t&, uint8_t&) { ++delivered; };
+  driverReports(
+      [](const fake_driver::Callbacks& cb) {
+        for (const uint8_t num : {0, 5, 255}) {
+          cb.pdoReceived(5, num);
+          cb.pdoTransmitted(5, num);
+        }
+      },
+      [&] { return delivered == 6; });
+
+  FakeNode pdoObjects;  // PDO 5 in both directions, and the empty PDO number 0
+  for (const uint16_t communication : {0x1804, 0x1404, 0x17FF, 0x13FF}) {
+    for (const uint8_t sub : {1, 2, 3, 5}) pdoObjects.set(communication, sub, 0);
+  }
+  for (const uint16_t mapping : {0x1A04, 0x1604, 0x19FF, 0x15FF}) {
+    for (uint8_t sub = 0; sub <= 8; ++sub) pdoObjects.set(mapping, sub, 0);
+  }
+  int16_t value = 0;
+  TPdoMappingParam mapping{};
+  mapping[0] = {0x2100, 0, 2, &value};
+  for (const uint8_t num : {0, 5}) {
+    master->RxPDOinstall(5, num, mapping, {255, 0, 0}, true);
+    master->TxPDOinstall(5, num, mapping, {255, 0, 0}, true);
+    master->RxPDOuninstall(5, num, true);
+    master->TxPDOuninstall(5, num, true);
+  }
+  for (int row = 0; row < statistics::kNodeRows; ++row) {
+    // The installations' own transfers are counted.
+    if (row == st2SdoUploadCount || row == st2SdoDownloadCount) continue;
+    EXPECT_EQ(node(row), before[static_cast<size_t>(row)]) << "row " << row;
+  }
+  EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(MasterStatisticsTest, TxPdoInstallAndUninstallEmptyTheirCountRow) {
+  StartNetwork();
+  bootNode(5);
+  FakeNode pdoObjects;  // the node's receive PDO 2 objects
+  for (const uint8_t sub : {1, 2}) pdoObjects.set(0x1401, sub, 0);
+  for (uint8_t sub = 0; sub <= 8; ++sub) pdoObjects.set(0x1601, sub, 0);
+  int transmitted = 0;
+  master->OnPDOtx = [&](TCANopenMaster*, uint8_t&, uint8_t&) { ++transmitted; };
+  const auto countOne = [&] {
+    const int before = transmitted;
+    driverReports([](const fake_driver::Callbacks& cb) { cb.pdoTransmitted(5, 2); },
+                  [&] { return transmitted == before + 1; });
+  };
+  int16_t setpoint = 0;
+  TPdoMappingParam mapping{};
+  mapping[0] = {0x2300, 0, 2, &setpoint};
+
+  countOne();
+  EXPECT_EQ(node(st2TxPdo1Count + 1), "1");
+  master->TxPDOinstall(5, 2, mapping, {254, 0, 0}, true);
+  EXPECT_EQ(node(st2TxPdo1Count + 1), "");
+  countOne();
+  countOne();
+  EXPECT_EQ(node(st2TxPdo1Count + 1), "2");
+  master->TxPDOuninstall(5, 2, true);
+  EXPECT_EQ(node(st2TxPdo1Count + 1), "");
+  EXPECT_EQ(node(st2RxPdo1Count + 1), "");
+  EXPECT_TRUE(reports.empty());
+}
+
 TEST_F(MasterStatisticsTest, HeartbeatAndGuardingRowsFollowSwitchesAndDispatch) {
   StartNetwork();
   bootNode(5);
@@ -432,6 +661,95 @@ TEST_F(MasterStatisticsTest, HeartbeatAndGuardingRowsFollowSwitchesAndDispatch) 
   }
 }
 
+TEST_F(MasterStatisticsTest, RefusedSwitchOnEmptiesItsCellsAndRefusedSwitchOffKeepsThem) {
+  StartNetwork();
+  bootNode(5);
+  const auto networkRow = [this](int row) { return cell(network.get(), row, 1); };
+  const auto nodeRow = [this](int row) { return node(row); };
+  const std::vector<int> heartbeatRows = {st2HeartbeatTime, st2HeartbeatState,
+                                          st2HeartbeatNmtState};
+  const std::vector<int> guardingRows = {st2NodeguardGuardTime, st2NodeguardLifeTimeFactor,
+                                         st2NodeguardState, st2NodeguardNmtState};
+  const auto startHeartbeat = [this] {
+    master->HEARTBEATon(5, 1500);
+    driverReports([](const fake_driver::Callbacks& cb) { cb.heartbeat(5, 0x6201, 0x6303); },
+                  [this] { return node(st2HeartbeatState) == "running"; });
+  };
+  const auto startGuarding = [this] {
+    master->NODEGUARDon(5, 100, 3);
+    driverReports([](const fake_driver::Callbacks& cb) { cb.nodeguard(5, 0x5201, 0x5301); },
+                  [this] { return node(st2NodeguardState) == "activated"; });
+  };
+  struct Case {
+    const char* name;
+    const char* function;
+    uint16_t success;
+    std::function<void()> fill;     // accepted switch-on that fills the cells
+    std::function<void()> refused;  // the request that the driver refuses
+    std::function<std::string(int)> cellOf;
+    std::vector<int> rows;
+    bool emptied;
+  };
+  const std::vector<Case> cases = {
+      {"HEARTBEATon", "kcoHEARTBEAT", KCO_HEARTBEAT_OK, startHeartbeat,
+       [this] { master->HEARTBEATon(5, 40000); }, nodeRow, heartbeatRows, true},
+      {"HEARTBEAToff", "kcoHEARTBEAT", KCO_HEARTBEAT_OK, startHeartbeat,
+       [this] { master->HEARTBEAToff(5); }, nodeRow, heartbeatRows, false},
+      {"NODEGUARDon", "kcoNODEGUARD", KCO_NODEGUARD_OK, startGuarding,
+       [this] { master->NODEGUARDon(5, 200, 2); }, nodeRow, guardingRows, true},
+      {"NODEGUARDoff", "kcoNODEGUARD", KCO_NODEGUARD_OK, startGuarding,
+       [this] { master->NODEGUARDoff(5); }, nodeRow, guardingRows, false},
+      {"SYNCon",
+       "kcoSYNC",
+       KCO_SYNC_OK,
+       [this] { master->SYNCon(100); },
+       [this] { master->SYNCon(200); },
+       networkRow,
+       {st1SyncTime},
+       true},
+      {"SYNCoff",
+       "kcoSYNC",
+       KCO_SYNC_OK,
+       [this] { master->SYNCon(100); },
+       [this] { master->SYNCoff(); },
+       networkRow,
+       {st1SyncTime},
+       false},
+      {"TIMESTAMPon",
+       "kcoTIMESTAMP",
+       KCO_TIMESTAMP_OK,
+       [this] { master->TIMESTAMPon(5000); },
+       [this] { master->TIMESTAMPon(1000); },
+       networkRow,
+       {st1TimestampTime},
+       true},
+      {"TIMESTAMPoff",
+       "kcoTIMESTAMP",
+       KCO_TIMESTAMP_OK,
+       [this] { master->TIMESTAMPon(5000); },
+       [this] { master->TIMESTAMPoff(); },
+       networkRow,
+       {st1TimestampTime},
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake_driver::setResult(c.function, c.success);
+    c.fill();
+    std::vector<std::string> filled;
+    for (const int row : c.rows) filled.push_back(c.cellOf(row));
+    for (const std::string& text : filled) ASSERT_NE(text, "");
+    fake_driver::setResult(c.function, static_cast<uint16_t>(c.success + 5));
+    EXPECT_THROW(c.refused(), ECANopenException);
+    for (size_t k = 0; k < c.rows.size(); ++k) {
+      EXPECT_EQ(c.cellOf(c.rows[k]), c.emptied ? "" : filled[k]) << "row " << c.rows[k];
+    }
+  }
+  fake_driver::setResult("kcoHEARTBEAT", KCO_HEARTBEAT_OK);
+  fake_driver::setResult("kcoNODEGUARD", KCO_NODEGUARD_OK);
+  EXPECT_TRUE(reports.empty());
+}
+
 TEST_F(MasterStatisticsTest, ADetachedOrDeletedTableStopsAllWriting) {
   StartNetwork();
   bootNode(5);
@@ -450,6 +768,42 @@ TEST_F(MasterStatisticsTest, ADetachedOrDeletedTableStopsAllWriting) {
   master->NMT(0, KCO_NMT_RESET_NODE);
   EXPECT_EQ(nodes->columnCount(), 2);
   EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(MasterStatisticsTest, ATableAttachedAgainShowsTheTablesAndIsWrittenOn) {
+  QTableWidget otherNetwork;
+  QTableWidget otherNodes;
+  struct Case {
+    const char* name;
+    QTableWidget* network;
+    QTableWidget* nodes;
+  };
+  for (const Case& c : {Case{"the same widgets", network.get(), nodes.get()},
+                        Case{"other widgets", &otherNetwork, &otherNodes}}) {
+    SCOPED_TRACE(c.name);
+    master->SetStatistics1(network.get());
+    master->SetStatistics2(nodes.get());
+    StartNetwork();
+    bootNode(5);
+    master->SetStatistics1(nullptr);
+    master->SetStatistics2(nullptr);
+    master->SetStatistics1(c.network);
+    master->SetStatistics2(c.nodes);
+    EXPECT_EQ(cell(c.network, st1Hardware, 1), "PEAK PCAN_USB");
+    EXPECT_EQ(cell(c.nodes, st2Name, 1), "fake node");
+
+    int pdos = 0;
+    master->OnPDOrx = [&](TCANopenMaster*, uint8_t&, uint8_t&) { ++pdos; };
+    driverReports([](const fake_driver::Callbacks& cb) { cb.pdoReceived(5, 1); },
+                  [&] { return pdos == 1; });
+    bootNode(6);
+    master->SYNCon(20);
+    EXPECT_EQ(cell(c.nodes, st2RxPdo1Count, 1), "1");
+    EXPECT_EQ(cell(c.nodes, st2Id, 2), "6");
+    EXPECT_EQ(cell(c.nodes, st2Name, 2), "fake node");
+    EXPECT_EQ(cell(c.network, st1SyncTime, 1), "20");
+    EXPECT_TRUE(reports.empty()) << reports.front();
+  }
 }
 
 TEST_F(MasterStatisticsTest, WithoutTablesEveryStepRunsWithoutStatistics) {

@@ -13,6 +13,8 @@ struct State {
   std::map<uint8_t, uint16_t> initResults;
   std::map<std::string, uint16_t> results;
   std::vector<std::function<void()>> nextLoop;
+  std::function<void()> everyLoop;
+  std::vector<std::pair<int, void*>> pdoTable;
   Callbacks callbacks;
   SdoServer sdoServer;
   std::optional<uint8_t> completionNode;
@@ -50,6 +52,8 @@ std::vector<Call> callsOf(const std::string& function) {
 void setInitResult(uint8_t hardware, uint16_t code) { state().initResults[hardware] = code; }
 void setResult(const std::string& function, uint16_t code) { state().results[function] = code; }
 void onNextLoop(std::function<void()> action) { state().nextLoop.push_back(std::move(action)); }
+void onEveryLoop(std::function<void()> probe) { state().everyLoop = std::move(probe); }
+std::vector<std::pair<int, void*>> lastPdoTable() { return state().pdoTable; }
 const Callbacks& callbacks() { return state().callbacks; }
 void setSdoServer(SdoServer server) { state().sdoServer = std::move(server); }
 void setSdoCompletionNode(uint8_t node) { state().completionNode = node; }
@@ -89,6 +93,7 @@ uint16_t kcoInit(uint8_t hardware, uint32_t bitrate, uint8_t extended,
 
 uint16_t kcoLoop(void) {
   ++state().loops;
+  if (state().everyLoop) state().everyLoop();
   auto actions = std::exchange(state().nextLoop, {});
   for (auto& action : actions) action();
   return 0;
@@ -134,6 +139,16 @@ uint16_t kcoSDO(uint8_t node, uint16_t index, uint8_t subindex, uint16_t functio
 uint16_t kcoPDO(uint8_t node, uint8_t num, uint16_t function, uint16_t direction,
                 const kcoPdoEntry* entries, uint32_t value) {
   record("kcoPDO", {node, num, function, direction, value}, entries);
+  if (function == KCO_PDO_INSTALL && entries != nullptr) {
+    state().pdoTable.clear();
+    for (int k = 0; k < KCO_PDO_MAX_ENTRIES; ++k) {
+      // Packed entries: copy the fields out instead of binding references to them.
+      const int length = entries[k].length;
+      void* const data = entries[k].data;
+      state().pdoTable.emplace_back(length, data);
+      if (length == 0) break;
+    }
+  }
   return resultOf("kcoPDO", KCO_PDO_OK);
 }
 

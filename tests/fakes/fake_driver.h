@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "drivers/canopen.h"
@@ -49,6 +50,12 @@ void setResult(const std::string& function, uint16_t code);
 
 // Runs `action` inside the next kcoLoop call (actions queued together run in one call).
 void onNextLoop(std::function<void()> action);
+// Runs `probe` at the start of every kcoLoop call, before the scripted actions (null: none).
+void onEveryLoop(std::function<void()> probe);
+
+// The driver table of the last kcoPDO install, copied during that call as (length, variable):
+// the entries up to and including the first one of length 0, at most eight.
+std::vector<std::pair<int, void*>> lastPdoTable();
 
 // Answers an accepted kcoSDO request inside the next kcoLoop: returns the completion code and,
 // for an upload, may fill the variable. Without a server every transfer succeeds, uploads leave
