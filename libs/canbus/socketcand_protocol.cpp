@@ -88,6 +88,18 @@ void MessageSplitter::feed(std::string_view bytes) {
 
 std::optional<MessageSplitter::Piece> MessageSplitter::next() {
   while (consumed_ < buffer_.size()) {
+    if (discarding_) {
+      // The rest of a message already reported as too long: dropped up to its '>' or a new
+      // '<', as if it had arrived in one piece with its start.
+      const std::size_t stop = buffer_.find_first_of("<>", consumed_);
+      if (stop == std::string::npos) {
+        consumed_ = buffer_.size();
+        return std::nullopt;
+      }
+      discarding_ = false;
+      consumed_ = buffer_[stop] == '>' ? stop + 1 : stop;
+      continue;
+    }
     if (!inMessage_) {
       const char c = buffer_[consumed_];
       if (isSpace(c)) {
@@ -113,6 +125,7 @@ std::optional<MessageSplitter::Piece> MessageSplitter::next() {
       scanned_ = buffer_.size();
       if (buffer_.size() - consumed_ > maxLength_) {
         inMessage_ = false;
+        discarding_ = true;
         consumed_ = buffer_.size();
         return Piece{Piece::Kind::tooLong, {}};
       }

@@ -24,7 +24,8 @@ inline constexpr std::size_t kMaxMessageLength = 300;
 // Splits a byte stream into messages. Bytes arrive in pieces of any size (TCP may split or join
 // messages); whitespace between messages is ignored, anything else outside "< >" is reported as
 // garbage, and a '<' inside an unfinished message starts a new one (the unfinished part is
-// garbage).
+// garbage). A message that grows past the limit is reported once as tooLong and the rest of it,
+// up to its '>' or a new '<', is dropped. However the stream is cut, the same messages come out.
 class MessageSplitter {
  public:
   struct Piece {
@@ -52,6 +53,7 @@ class MessageSplitter {
   std::size_t consumed_ = 0;  // bytes of buffer_ already handed out
   bool inMessage_ = false;    // buffer_[consumed_] is the '<' of an unfinished message
   std::size_t scanned_ = 0;   // how far the unfinished message was searched for '>'
+  bool discarding_ = false;   // dropping the rest of a too long message up to its end
 };
 
 // The whitespace-separated words of a message body.

@@ -112,6 +112,37 @@ TEST(SocketcandSplitterTest, DropsAHugeLineAndKeepsGoing) {
   EXPECT_EQ(splitter.buffered(), 0U);
 }
 
+// The kinds of the pieces a stream cut in two at `cut` yields.
+std::vector<Piece::Kind> kindsCutAt(const std::string& stream, std::size_t cut) {
+  MessageSplitter splitter;
+  std::vector<Piece::Kind> kinds;
+  for (const std::string& chunk : {stream.substr(0, cut), stream.substr(cut)}) {
+    splitter.feed(chunk);
+    while (std::optional<Piece> piece = splitter.next()) kinds.push_back(piece->kind);
+  }
+  return kinds;
+}
+
+TEST(SocketcandSplitterTest, AnOverlongMessageIsDroppedWholeWhereverTheStreamIsCut) {
+  const std::string overlong = "<" + std::string(kMaxMessageLength + 50, 'A') + " x";
+  const std::string next = "< frame 181 1.0 01 >";
+  struct Case {
+    std::string stream;
+    std::vector<Piece::Kind> kinds;
+  };
+  const std::vector<Case> cases = {
+      {overlong + ">" + next, {Piece::Kind::tooLong, Piece::Kind::message}},
+      {overlong + next, {Piece::Kind::tooLong, Piece::Kind::message}},
+      {overlong + "> y" + next, {Piece::Kind::tooLong, Piece::Kind::garbage, Piece::Kind::message}},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t cut = 0; cut <= c.stream.size(); ++cut) {
+      SCOPED_TRACE(cut);
+      EXPECT_EQ(kindsCutAt(c.stream, cut), c.kinds);
+    }
+  }
+}
+
 TEST(SocketcandSplitterTest, AMessageJustUnderTheLimitPasses) {
   MessageSplitter splitter;
   const std::string body(kMaxMessageLength - 1, 'x');

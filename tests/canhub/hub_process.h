@@ -56,6 +56,7 @@ class HubProcess {
   bool started() const { return port_ != 0; }
   const std::string& firstLine() const { return line_; }
   uint16_t port() const { return port_; }
+  pid_t pid() const { return pid_; }
   std::string url(const std::string& bus) const {
     return "socketcand://127.0.0.1:" + std::to_string(port_) + "/" + bus;
   }

@@ -5,11 +5,11 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
 
 #include "canbus/socketcand_protocol.h"
 #include "canbus/unique_fd.h"
+#include "output_queue.h"
 
 namespace canhub {
 
@@ -25,11 +25,11 @@ class ClientConnection {
 
   // Queues one message; it goes out in one write of its own. False when the output buffer
   // would pass its limit (the client does not read fast enough); nothing is queued then.
-  bool queue(std::string message);
+  bool queue(std::string_view message) { return output_.push(message); }
   // Writes queued messages, one send() per message, as far as the socket takes them, unless
   // output is held. Returns false when the connection failed.
   bool flush(Clock::time_point now);
-  // Last words before hanging up: writes the message at once, ahead of anything queued and
+  // Last words before hanging up: writes what is queued and then the message at once,
   // despite a hold, then reads and drops what the client still sent (so that closing does not
   // reset the connection before it has read the message).
   void sayLast(const std::string& message);
@@ -38,24 +38,24 @@ class ClientConnection {
   bool held(Clock::time_point now) const { return now < heldUntil_; }
   Clock::time_point heldUntil() const { return heldUntil_; }
   bool hasOutput() const { return !output_.empty(); }
+  // Bytes the hub holds for this client's output and unfinished input.
+  std::size_t footprint() const { return output_.footprint() + splitter_.buffered(); }
 
   canbus::socketcand::MessageSplitter& splitter() { return splitter_; }
 
   // Protocol state.
-  std::string bus;       // empty until "< open BUS >"
-  bool rawMode = false;  // receives "< frame ... >"
-  bool rtrMode = false;  // our extension: also receives "< rtr ... >"
-  bool closing = false;  // to be closed by the hub's loop
+  std::string bus;                   // empty until "< open BUS >"
+  Clock::time_point openDeadline{};  // closed when no bus is open by then
+  bool rawMode = false;              // receives "< frame ... >"
+  bool rtrMode = false;              // our extension: also receives "< rtr ... >"
+  bool closing = false;              // to be closed by the hub's loop
   std::string closeReason;
 
  private:
   canbus::UniqueFd fd_;
   uint64_t id_;
   std::string peer_;
-  std::size_t outputLimit_;
-  std::deque<std::string> output_;
-  std::size_t outputBytes_ = 0;
-  std::size_t frontWritten_ = 0;  // bytes of output_.front() already written
+  OutputQueue output_;
   Clock::time_point heldUntil_{};
   canbus::socketcand::MessageSplitter splitter_;
 };

@@ -89,48 +89,56 @@ std::optional<std::string> Hub::listen() {
 }
 
 void Hub::run(int stopFd) {
-  std::vector<pollfd> fds;
-  std::vector<uint64_t> ids;  // ids[i] for fds[i + 2]
-  for (;;) {
-    const Clock::time_point now = Clock::now();
-    std::optional<Clock::time_point> wake = releasePaced(now);
-    for (auto& [id, client] : clients_) {
-      if (!client->flush(now)) close(*client, "write failed: " + client->closeReason);
-      if (client->hasOutput() && client->held(now)) {
-        wake = wake ? std::min(*wake, client->heldUntil()) : client->heldUntil();
-      }
-    }
-    sweep();
-
-    fds.clear();
-    ids.clear();
-    fds.push_back(pollfd{stopFd, POLLIN, 0});
-    fds.push_back(pollfd{listener_.get(), POLLIN, 0});
-    for (const auto& [id, client] : clients_) {
-      short events = POLLIN;
-      if (client->hasOutput() && !client->held(now)) events |= POLLOUT;
-      fds.push_back(pollfd{client->fd(), events, 0});
-      ids.push_back(id);
-    }
-    timespec timeout{};
-    if (wake) timeout = toTimespec(*wake - Clock::now());
-    const int n = ::ppoll(fds.data(), fds.size(), wake ? &timeout : nullptr, nullptr);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      std::fprintf(stderr, "canhub: poll failed: %s\n", canbus::errnoText(errno).c_str());
-      return;
-    }
-    if (fds[0].revents != 0) return;
-    if (fds[1].revents & POLLIN) accept();
-    for (std::size_t i = 2; i < fds.size(); ++i) {
-      if (fds[i].revents == 0) continue;
-      const auto it = clients_.find(ids[i - 2]);
-      if (it == clients_.end() || it->second->closing) continue;
-      ClientConnection& client = *it->second;
-      if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) readFrom(client);
-    }
-    sweep();
+  while (serveOnce(stopFd, std::nullopt)) {
   }
+}
+
+bool Hub::serveOnce(int stopFd, std::optional<Clock::duration> limit) {
+  const Clock::time_point now = Clock::now();
+  std::optional<Clock::time_point> wake = releasePaced(now);
+  const auto wakeBy = [&wake](Clock::time_point when) {
+    wake = wake ? std::min(*wake, when) : when;
+  };
+  if (const std::optional<Clock::time_point> stalled = closeStalled(now)) wakeBy(*stalled);
+  for (auto& [id, client] : clients_) {
+    if (client->closing) continue;
+    if (!client->flush(now)) close(*client, "write failed: " + client->closeReason);
+    if (client->hasOutput() && client->held(now)) wakeBy(client->heldUntil());
+  }
+  sweep();
+  if (limit) wakeBy(now + *limit);
+
+  std::vector<pollfd>& fds = pollFds_;
+  std::vector<uint64_t>& ids = pollIds_;
+  fds.clear();
+  ids.clear();
+  fds.push_back(pollfd{stopFd, POLLIN, 0});
+  fds.push_back(pollfd{listener_.get(), POLLIN, 0});
+  for (const auto& [id, client] : clients_) {
+    short events = POLLIN;
+    if (client->hasOutput() && !client->held(now)) events |= POLLOUT;
+    fds.push_back(pollfd{client->fd(), events, 0});
+    ids.push_back(id);
+  }
+  timespec timeout{};
+  if (wake) timeout = toTimespec(*wake - Clock::now());
+  const int n = ::ppoll(fds.data(), fds.size(), wake ? &timeout : nullptr, nullptr);
+  if (n < 0) {
+    if (errno == EINTR) return true;
+    std::fprintf(stderr, "canhub: poll failed: %s\n", canbus::errnoText(errno).c_str());
+    return false;
+  }
+  if (fds[0].revents != 0) return false;
+  if (fds[1].revents & POLLIN) accept();
+  for (std::size_t i = 2; i < fds.size(); ++i) {
+    if (fds[i].revents == 0) continue;
+    const auto it = clients_.find(ids[i - 2]);
+    if (it == clients_.end() || it->second->closing) continue;
+    ClientConnection& client = *it->second;
+    if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) readFrom(client);
+  }
+  sweep();
+  return true;
 }
 
 void Hub::accept() {
@@ -143,22 +151,48 @@ void Hub::accept() {
       if (errno == EINTR) continue;
       return;  // EAGAIN: no more waiting; other errors: try again on the next readiness
     }
-    if (clients_.size() >= options_.maxClients) continue;  // closes it: too many clients
-    const int one = 1;
-    ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    // Bound what the kernel buffers for a client, so that a client that stops reading meets
-    // the hub's own output limit instead of megabytes of kernel buffer.
-    const int sendBuffer = static_cast<int>(kKernelSendBuffer);
-    ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
-    const uint64_t id = nextId_++;
-    auto client = std::make_unique<ClientConnection>(
-        std::move(fd), id, describe(reinterpret_cast<sockaddr*>(&peer), length),
-        options_.clientOutputLimit);
-    // The greeting is a write of its own with nothing after it.
-    client->queue("< hi >");
-    client->flush(Clock::now());
-    clients_.emplace(id, std::move(client));
+    addClient(std::move(fd), describe(reinterpret_cast<sockaddr*>(&peer), length));
   }
+}
+
+bool Hub::addClient(canbus::UniqueFd fd, std::string peer) {
+  if (clients_.size() >= options_.maxClients) return false;  // closes it: too many clients
+  const int one = 1;
+  ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  // Bound what the kernel buffers for a client, so that a client that stops reading meets
+  // the hub's own output limit instead of megabytes of kernel buffer.
+  const int sendBuffer = static_cast<int>(kKernelSendBuffer);
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+  const uint64_t id = nextId_++;
+  auto client = std::make_unique<ClientConnection>(std::move(fd), id, std::move(peer),
+                                                   options_.clientOutputLimit);
+  const Clock::time_point now = Clock::now();
+  client->openDeadline = now + options_.handshakeTimeout;
+  // The greeting is a write of its own with nothing after it.
+  client->queue("< hi >");
+  client->flush(now);
+  clients_.emplace(id, std::move(client));
+  return true;
+}
+
+std::size_t Hub::largestClientFootprint() const {
+  std::size_t largest = 0;
+  for (const auto& [id, client] : clients_) largest = std::max(largest, client->footprint());
+  return largest;
+}
+
+std::optional<Clock::time_point> Hub::closeStalled(Clock::time_point now) {
+  std::optional<Clock::time_point> next;
+  for (auto& [id, client] : clients_) {
+    if (!client->bus.empty() || client->closing) continue;
+    if (now >= client->openDeadline) {
+      close(*client,
+            "opened no bus within " + std::to_string(options_.handshakeTimeout.count()) + " ms");
+    } else {
+      next = next ? std::min(*next, client->openDeadline) : client->openDeadline;
+    }
+  }
+  return next;
 }
 
 void Hub::readFrom(ClientConnection& client) {

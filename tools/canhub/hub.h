@@ -4,6 +4,8 @@
 // Single-threaded: one poll loop serves all clients; no client can block another.
 #pragma once
 
+#include <poll.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +30,9 @@ struct HubOptions {
   std::chrono::milliseconds rawModeHold{20};        // quiet time after raw mode's "< ok >"
   std::size_t pacedQueueLimit = 8192;               // frames waiting for the wire, per bus
   std::size_t maxClients = 256;
+  // A client that has not opened a bus by then is closed, so that stalled handshakes cannot
+  // hold the client places for good.
+  std::chrono::milliseconds handshakeTimeout{5000};
 };
 
 class Hub {
@@ -43,6 +48,17 @@ class Hub {
   const std::string& address() const { return address_; }
   // Serves clients until stopFd becomes readable (or fails).
   void run(int stopFd);
+
+  // The pieces of run(), for driving the hub without a listening socket (tests, fuzzing):
+  // takes a connected socket as a client (greeted at once); false when the hub is full.
+  bool addClient(canbus::UniqueFd fd, std::string peer);
+  // One round of the loop: writes what is due, waits for readiness at most `limit` (or until
+  // the next timer when that is sooner; forever when both are absent), serves what is ready.
+  // False when stopFd became readable or waiting failed. A negative stopFd is never ready.
+  bool serveOnce(int stopFd, std::optional<Clock::duration> limit);
+  std::size_t clientCount() const { return clients_.size(); }
+  // The most bytes the hub holds for any one client.
+  std::size_t largestClientFootprint() const;
 
  private:
   struct PacedFrame {
@@ -66,6 +82,8 @@ class Hub {
   std::optional<Clock::time_point> releasePaced(Clock::time_point now);
   void close(ClientConnection& client, const std::string& reason);
   void sweep();
+  // Closes clients whose time to open a bus is over; returns the next such deadline, if any.
+  std::optional<Clock::time_point> closeStalled(Clock::time_point now);
 
   HubOptions options_;
   canbus::UniqueFd listener_;
@@ -73,6 +91,8 @@ class Hub {
   uint64_t nextId_ = 1;
   std::map<uint64_t, std::unique_ptr<ClientConnection>> clients_;
   std::map<std::string, Bus, std::less<>> buses_;
+  std::vector<pollfd> pollFds_;    // kept between rounds to spare allocations
+  std::vector<uint64_t> pollIds_;  // pollIds_[i] is the client of pollFds_[i + 2]
 };
 
 }  // namespace canhub

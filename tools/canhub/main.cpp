@@ -3,6 +3,7 @@
 //   canhub                               listen on 127.0.0.1:29536, unpaced
 //   canhub --listen 127.0.0.1:0          any free port (the line "listening on" tells which)
 //   canhub --bitrate 500000              frames take their wire time at 500 kbit/s
+//   canhub --handshake-timeout-ms 2000   close clients that open no bus within 2 s (default 5 s)
 //
 // Prints "listening on HOST:PORT" once it accepts connections; exits 0 on SIGINT or SIGTERM.
 #include <fcntl.h>
@@ -28,11 +29,14 @@ extern "C" void onStopSignal(int) {
 }
 
 constexpr const char* kUsage =
-    "usage: canhub [--listen HOST:PORT] [--bitrate BPS]\n"
+    "usage: canhub [--listen HOST:PORT] [--bitrate BPS] [--handshake-timeout-ms MS]\n"
     "  A virtual CAN bus: a socketcand server whose clients open named buses; every frame one\n"
     "  client sends reaches every other client of that bus.\n"
     "  --listen HOST:PORT  address to listen on (default 127.0.0.1:29536; port 0 = any free)\n"
     "  --bitrate BPS       pace frames at this bit rate, one at a time (default: unpaced)\n"
+    "  --handshake-timeout-ms MS\n"
+    "                      close a client that has opened no bus within MS milliseconds\n"
+    "                      (1 to 3600000, default 5000)\n"
     "examples:\n"
     "  canhub\n"
     "  canhub --listen 127.0.0.1:0 --bitrate 500000\n";
@@ -75,11 +79,17 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     }
-    if (arg == "--listen" || arg == "--bitrate") {
+    if (arg == "--listen" || arg == "--bitrate" || arg == "--handshake-timeout-ms") {
       if (i + 1 >= argc) return usageError(std::string(arg) + " needs a value");
       const std::string_view value = argv[++i];
       if (arg == "--listen") {
         if (!parseListen(value, options)) return usageError("--listen wants HOST:PORT");
+      } else if (arg == "--handshake-timeout-ms") {
+        const std::optional<uint32_t> ms = number<uint32_t>(value);
+        if (!ms || *ms == 0 || *ms > 3600000) {
+          return usageError("--handshake-timeout-ms wants 1 to 3600000 milliseconds");
+        }
+        options.handshakeTimeout = std::chrono::milliseconds(*ms);
       } else {
         const std::optional<uint32_t> bitrate = number<uint32_t>(value);
         if (!bitrate || *bitrate == 0 || *bitrate > 1000000) {
