@@ -124,6 +124,15 @@ Code SdoClient::start(Now now, uint8_t node, Transfer transfer) {
   return KCO_SDO_ACCEPTED;
 }
 
+bool SdoClient::busy(uint8_t node) const {
+  if (!validNode(node)) return false;
+  if (transfers_[node]) return true;
+  return std::ranges::any_of(context_.events(), [node](const Event& event) {
+    return (event.kind == Event::Kind::sdoUpload || event.kind == Event::Kind::sdoDownload) &&
+           event.node == node;
+  });
+}
+
 void SdoClient::handle(Now now, const canbus::Frame& frame) {
   if (frame.remote || frame.id < 0x581 || frame.id > 0x5FF) return;
   const auto node = static_cast<uint8_t>(frame.id - 0x580);

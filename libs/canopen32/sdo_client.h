@@ -45,7 +45,9 @@ class SdoClient {
   // Ends every running transfer with the code (the channel went away).
   void failAll(Code code);
 
-  bool busy(uint8_t node) const { return validNode(node) && transfers_[node].has_value(); }
+  // True while a transfer with the node runs or its completion has not been handed out yet: a
+  // new request before that would be taken for the one whose completion is still to come.
+  bool busy(uint8_t node) const;
   // The last abort code a node sent, 0 when none yet.
   uint32_t lastAbort(uint8_t node) const { return validNode(node) ? lastAbort_[node] : 0; }
 

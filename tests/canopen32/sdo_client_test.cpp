@@ -383,6 +383,34 @@ TEST(SdoRequests, OneTransferPerNode) {
             KCO_SDO_ACCEPTED);
 }
 
+TEST(SdoRequests, ANodeStaysBusyUntilItsCompletionIsHandedOut) {
+  Harness h;
+  uint32_t first = 0, second = 0, again = 0;
+  ASSERT_EQ(h.engine.sdo(h.now, 5, 0x1018, 4, KCO_SDO_UPLOAD, KCO_TYPE_U32, &first),
+            KCO_SDO_ACCEPTED);
+  ASSERT_EQ(h.engine.sdo(h.now, 6, 0x1018, 4, KCO_SDO_UPLOAD, KCO_TYPE_U32, &second),
+            KCO_SDO_ACCEPTED);
+  // Both time out in one loop; node 5's callback asks node 6 for more while node 6's own
+  // completion is still to come.
+  Code fromCallback = 0;
+  h.onEvent = [&](const Event& event) {
+    if (event.node == 5) {
+      fromCallback = h.engine.sdo(h.now, 6, 0x1018, 1, KCO_SDO_UPLOAD, KCO_TYPE_U32, &again);
+    }
+  };
+  h.run({"> 605#4018100400000000", "> 606#4018100400000000", "+1000", "> 605#8018100400000405",
+         "> 606#8018100400000405", "! upload 5 3301", "! upload 6 3301"});
+  EXPECT_EQ(fromCallback, kSdoBusy);
+  // The same after a lost channel, before the loop has handed out the completion.
+  h.onEvent = nullptr;
+  ASSERT_EQ(h.engine.sdo(h.now, 5, 0x1018, 4, KCO_SDO_UPLOAD, KCO_TYPE_U32, &first),
+            KCO_SDO_ACCEPTED);
+  h.engine.channelLost();
+  EXPECT_EQ(h.engine.sdo(h.now, 5, 0x1018, 4, KCO_SDO_UPLOAD, KCO_TYPE_U32, &first), kSdoBusy);
+  h.run({"> 605#4018100400000000", "+0", "! upload 5 3302"});
+  EXPECT_FALSE(h.engine.sdoClient().busy(5));
+}
+
 TEST(SdoRequests, ResponsesForNoRequestAreIgnored) {
   Harness h;
   h.run({"< 585#4318100415CD5B07", "< 585#0041414141414141", "< 585#8000000000000000", "< 5FF#60",
