@@ -187,7 +187,9 @@ class Fuzz final : public canopen32::FrameSink, public canopen32::EventSink {
   void deliver(const Event& event) override {
     CHECK(inRequest_ == 0, "report delivered inside a request call");
     const uint8_t node = event.node;
-    CHECK(node >= 1 && node <= kNodes, "report for node %u", node);
+    // Any node may send EMCY and boot-up; every other report is for a node the input used.
+    const bool anyNode = event.kind == Event::Kind::emcy || event.kind == Event::Kind::boot;
+    CHECK(node >= 1 && node <= (anyNode ? 127 : kNodes), "report for node %u", node);
     switch (event.kind) {
       case Event::Kind::sdoUpload:
       case Event::Kind::sdoDownload:
