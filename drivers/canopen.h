@@ -5,7 +5,7 @@
  * function returns a 16-bit result code; each has its own success code below. The library calls
  * the eight callbacks registered with kcoInit only from inside kcoLoop, on the thread that called
  * kcoLoop. kcoGetText gives a NUL-terminated text for every code the library returns or reports;
- * the text belongs to the library and stays valid for the life of the process.
+ * the text belongs to the library.
  */
 #ifndef DRIVERS_CANOPEN_H
 #define DRIVERS_CANOPEN_H
@@ -137,6 +137,7 @@ uint16_t kcoInit(uint8_t hardware, uint32_t bitrate, uint8_t extended,
 
 uint16_t kcoLoop(void);
 
+/* The text stays valid until the next kcoGetText of the same code; copy it to keep it. */
 const char* kcoGetText(uint16_t code);
 
 uint16_t kcoNMT(uint8_t node, uint16_t command);

@@ -24,7 +24,7 @@ void Engine::onFrame(Now now, const canbus::Frame& frame) {
     } else if (frame.id >= 0x701 && frame.id <= 0x77F) {
       const auto node = static_cast<uint8_t>(frame.id - 0x700);
       if (handleBootUp(context_, frame)) {
-        guarding_.nodeBooted(node);
+        guarding_.restartToggle(node);
       } else {
         guarding_.handle(now, frame);
       }
@@ -63,7 +63,15 @@ void Engine::flush() {
   flushing_ = false;
 }
 
-Code Engine::nmt(uint8_t node, uint16_t command) { return sendNmt(context_, node, command); }
+Code Engine::nmt(uint8_t node, uint16_t command) {
+  const Code result = sendNmt(context_, node, command);
+  // A reset restarts the node's guarding toggle, like its boot-up that follows.
+  if (result == KCO_NMT_OK &&
+      (command == KCO_NMT_RESET_NODE || command == KCO_NMT_RESET_COMMUNICATION)) {
+    guarding_.restartToggle(node);
+  }
+  return result;
+}
 
 Code Engine::sdo(Now now, uint8_t node, uint16_t index, uint8_t subindex, uint16_t function,
                  uint16_t datatype, void* data) {

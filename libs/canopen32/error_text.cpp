@@ -1,9 +1,10 @@
 #include "error_text.h"
 
 #include <cstdio>
-#include <map>
 #include <mutex>
-#include <set>
+#include <optional>
+#include <unordered_map>
+#include <vector>
 
 #include "drivers/canopen.h"
 #include "sdo_abort.h"
@@ -124,21 +125,30 @@ constexpr FixedText kFixedTexts[] = {
     {kTimestampBadFunction, "unknown TIME stamp function (0x8000 off or 0x8001 on)"},
 };
 
+// One slot per code. A fixed text is handed out as it is; a detailed or generated text is copied
+// into the slot's handed-out string, which the next textFor of the same code may replace. So
+// each code holds at most two texts, whatever details come and however often.
+struct Slot {
+  const char* fixed = nullptr;
+  std::optional<std::string> detail;
+  std::string handedOut;
+};
+
 struct TextStore {
   std::mutex mutex;
-  std::map<Code, const char*> current;
-  std::set<std::string> interned;  // node-based: pointers stay valid
-
-  const char* intern(std::string text) { return interned.insert(std::move(text)).first->c_str(); }
+  std::unordered_map<Code, Slot> slots;
+  std::vector<std::string> abortTexts;  // built once; the fixed texts of the abort codes
 
   TextStore() {
-    for (const FixedText& fixed : kFixedTexts) current[fixed.code] = fixed.text;
+    for (const FixedText& fixed : kFixedTexts) slots[fixed.code].fixed = fixed.text;
     const auto aborts = sdoAborts();
+    abortTexts.reserve(aborts.size());  // no reallocation: the fixed pointers stay valid
     for (size_t i = 0; i < aborts.size(); ++i) {
       char text[200];
       std::snprintf(text, sizeof text, "SDO abort 0x%08X: %.*s", aborts[i].abortCode,
                     static_cast<int>(aborts[i].meaning.size()), aborts[i].meaning.data());
-      current[static_cast<Code>(kSdoAbortFirst + i)] = intern(text);
+      abortTexts.emplace_back(text);
+      slots[static_cast<Code>(kSdoAbortFirst + i)].fixed = abortTexts.back().c_str();
     }
   }
 };
@@ -153,16 +163,23 @@ TextStore& store() {
 const char* textFor(Code code) {
   TextStore& texts = store();
   std::lock_guard lock(texts.mutex);
-  if (auto it = texts.current.find(code); it != texts.current.end()) return it->second;
-  char text[40];
-  std::snprintf(text, sizeof text, "unknown code 0x%04X", code);
-  return texts.intern(text);
+  Slot& slot = texts.slots[code];
+  if (slot.detail) {
+    slot.handedOut = *slot.detail;
+  } else if (slot.fixed != nullptr) {
+    return slot.fixed;
+  } else {
+    char text[40];
+    std::snprintf(text, sizeof text, "unknown code 0x%04X", code);
+    slot.handedOut = text;
+  }
+  return slot.handedOut.c_str();
 }
 
 void setDetail(Code code, std::string text) {
   TextStore& texts = store();
   std::lock_guard lock(texts.mutex);
-  texts.current[code] = texts.intern(std::move(text));
+  texts.slots[code].detail = std::move(text);
 }
 
 bool isKnownCode(Code code) {
@@ -170,6 +187,16 @@ bool isKnownCode(Code code) {
     if (fixed.code == code) return true;
   }
   return code >= kSdoAbortFirst && code < kSdoAbortFirst + sdoAborts().size();
+}
+
+size_t storedTextBytes() {
+  TextStore& texts = store();
+  std::lock_guard lock(texts.mutex);
+  size_t bytes = 0;
+  for (const auto& [code, slot] : texts.slots) {
+    bytes += slot.handedOut.size() + (slot.detail ? slot.detail->size() : 0);
+  }
+  return bytes;
 }
 
 }  // namespace canopen32

@@ -1,7 +1,10 @@
 // Texts for every code the library returns or reports (kcoGetText). A text handed out stays
-// valid for the life of the process, also when a later failure gives the code a newer text.
+// valid until the next textFor of the same code, also when a later failure gives the code a
+// newer text meanwhile; the store keeps one detail and one handed-out text per code, so what a
+// peer or the controller sends cannot make it grow.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "codes.h"
@@ -17,5 +20,8 @@ void setDetail(Code code, std::string text);
 
 // True when the library has a fixed text for the code.
 bool isKnownCode(Code code);
+
+// Bytes of text the store holds besides the fixed texts; stays bounded whatever is set.
+size_t storedTextBytes();
 
 }  // namespace canopen32

@@ -34,17 +34,19 @@ bool NodeGuarding::handle(Now now, const canbus::Frame& frame) {
   if (frame.remote || frame.length != 1 || frame.id < 0x701 || frame.id > 0x77F) return false;
   const auto node = static_cast<uint8_t>(frame.id - 0x700);
   Node& guarded = nodes_[node];
-  if (!guarded.active || !guarded.awaiting) return false;
+  if (!requestOut_[node]) return false;
+  requestOut_[node] = false;
   guarded.awaiting = false;
   const uint8_t toggle = frame.data[0] >> 7;
   const uint8_t nmt = frame.data[0] & 0x7F;
-  if (toggle != guarded.expectedToggle) {
-    guarded.expectedToggle = toggle ^ 1;
+  const bool toggleOk = toggle == expectedToggle_[node];
+  expectedToggle_[node] = toggle ^ 1;  // follows the node also after a toggle error
+  if (!guarded.active) return true;    // the reply to a request sent before switch-off
+  if (!toggleOk) {
     context_.emit({Event::Kind::nodeGuard, node, KCO_NODEGUARD_TOGGLE_ERROR,
                    nmtCode(KCO_NODEGUARD_NMT_UNKNOWN, nmt)});
     return true;
   }
-  guarded.expectedToggle ^= 1;
   guarded.lastReply = now.steady;
   const bool report =
       !guarded.lastNmt || *guarded.lastNmt != nmt || guarded.missReported || guarded.lifeReported;
@@ -58,8 +60,12 @@ bool NodeGuarding::handle(Now now, const canbus::Frame& frame) {
   return true;
 }
 
-void NodeGuarding::nodeBooted(uint8_t node) {
-  if (validNode(node)) nodes_[node].expectedToggle = 0;
+void NodeGuarding::restartToggle(uint8_t node) {
+  if (node == 0) {
+    expectedToggle_.fill(0);
+  } else if (validNode(node)) {
+    expectedToggle_[node] = 0;
+  }
 }
 
 void NodeGuarding::tick(Now now) {
@@ -80,6 +86,7 @@ void NodeGuarding::tick(Now now) {
     guarded.nextRequest += guarded.guardTime;
     if (guarded.nextRequest <= now.steady) guarded.nextRequest = now.steady + guarded.guardTime;
     guarded.awaiting = true;
+    requestOut_[node] = true;
     context_.send(0x700 + node, {}, true);
   }
 }

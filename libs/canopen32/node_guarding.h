@@ -8,8 +8,11 @@
 //   good reply                                 -> life time elapsed, once until a reply comes
 //   a reply with the wrong toggle              -> toggle error; the reply does not count and
 //                                                 the expected toggle follows the node again
-// A boot-up of the node restarts its toggle at 0. Guard time or factor 0 switches guarding off
-// (CiA 301: guarding is not active then).
+// The toggle is the node's: it restarts at 0 only when the node boots (its boot-up message) or
+// the master sends it an NMT reset (node or communication), never when the master switches
+// guarding off and on again, so the expected toggle of each node outlives its guarding runs. A
+// reply to a request sent before guarding was switched off still moves it on, without a report.
+// Guard time or factor 0 switches guarding off (CiA 301: guarding is not active then).
 #pragma once
 
 #include <array>
@@ -27,7 +30,8 @@ class NodeGuarding {
   Code set(Now now, uint8_t node, uint16_t function, uint16_t guardTimeMs, uint8_t factor);
   // True when the frame was a reply this service waited for.
   bool handle(Now now, const canbus::Frame& frame);
-  void nodeBooted(uint8_t node);
+  // The node's boot-up message, or an NMT reset the master sent to it (0: to all nodes).
+  void restartToggle(uint8_t node);
   void tick(Now now);
 
  private:
@@ -37,8 +41,7 @@ class NodeGuarding {
     Duration lifeTime{0};
     Duration nextRequest{0};
     Duration lastReply{0};
-    bool awaiting = false;
-    uint8_t expectedToggle = 0;
+    bool awaiting = false;  // a request of this run is unanswered
     std::optional<uint8_t> lastNmt;
     bool missReported = false;
     bool lifeReported = false;
@@ -46,6 +49,10 @@ class NodeGuarding {
 
   Context& context_;
   std::array<Node, 128> nodes_{};
+  // Per node across runs: the toggle its next reply must carry, and whether a request (of any
+  // run) is still unanswered.
+  std::array<uint8_t, 128> expectedToggle_{};
+  std::array<bool, 128> requestOut_{};
 };
 
 }  // namespace canopen32

@@ -15,7 +15,11 @@ Code Pdos::request(Now now, uint8_t node, uint8_t num, uint16_t function, uint16
   const bool numberOk = num >= 1 && num <= 4;
   const uint32_t cobId = (receive ? 0x180u : 0x200u) + (num - 1u) * 0x100u + node;
   if (function == KCO_PDO_REMOVE) {
-    if (validNode(node) && numberOk) table.erase(cobId);
+    if (validNode(node) && numberOk) {
+      table.erase(cobId);
+      context_.dropPending(receive ? Event::Kind::pdoReceived : Event::Kind::pdoTransmitted, node,
+                           num);
+    }
     return KCO_PDO_OK;
   }
   if (!validNode(node)) return kBadNode;

@@ -124,6 +124,15 @@ Code SdoClient::start(Now now, uint8_t node, Transfer transfer) {
   return KCO_SDO_ACCEPTED;
 }
 
+bool SdoClient::busy(uint8_t node) const {
+  if (!validNode(node)) return false;
+  if (transfers_[node]) return true;
+  return std::ranges::any_of(context_.events(), [node](const Event& event) {
+    return (event.kind == Event::Kind::sdoUpload || event.kind == Event::Kind::sdoDownload) &&
+           event.node == node;
+  });
+}
+
 void SdoClient::handle(Now now, const canbus::Frame& frame) {
   if (frame.remote || frame.id < 0x581 || frame.id > 0x5FF) return;
   const auto node = static_cast<uint8_t>(frame.id - 0x580);
@@ -186,6 +195,9 @@ void SdoClient::onUploadResponse(Now now, uint8_t node, Transfer& transfer,
   if (((command >> 4) & 1) != transfer.toggle) return abort(node, kAbortToggle, kSdoToggleError);
   const size_t count = 7 - ((command >> 1) & 0x07);
   const bool last = command & 0x01;
+  // A segment without data that announces more would let the node hold the transfer open for
+  // ever, one step time-out after the other; every step must bring data.
+  if (count == 0 && !last) return abort(node, kAbortCommand, kSdoUnexpectedResponse);
   transfer.bytes.insert(transfer.bytes.end(), data + 1, data + 1 + count);
   if (transfer.bytes.size() > kSdoMaxUpload) return abort(node, kAbortOutOfMemory, kSdoTooLarge);
   if ((transfer.announced && transfer.bytes.size() > *transfer.announced) ||

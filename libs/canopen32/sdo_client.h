@@ -6,7 +6,10 @@
 // abort 0x05040000 and the transfer completes with kSdoTimeout. Every accepted request completes
 // exactly once; the caller's variable is written only on success and never beyond its type's
 // width. A response that breaks the protocol aborts the transfer (abort frame to the node, error
-// completion); a response while no transfer runs is ignored.
+// completion); a response while no transfer runs is ignored. An upload segment without data that
+// announces more breaks it too: so every response that does not end a transfer brings it at least
+// one byte nearer its end, and a transfer ends after at most kSdoMaxUpload + 2 responses, each
+// within the step time-out, whatever the node sends.
 // A text upload hands out the library's NUL-terminated copy; it stays valid until the next text
 // upload from the same node, also across kcoInit.
 #pragma once
@@ -42,7 +45,9 @@ class SdoClient {
   // Ends every running transfer with the code (the channel went away).
   void failAll(Code code);
 
-  bool busy(uint8_t node) const { return validNode(node) && transfers_[node].has_value(); }
+  // True while a transfer with the node runs or its completion has not been handed out yet: a
+  // new request before that would be taken for the one whose completion is still to come.
+  bool busy(uint8_t node) const;
   // The last abort code a node sent, 0 when none yet.
   uint32_t lastAbort(uint8_t node) const { return validNode(node) ? lastAbort_[node] : 0; }
 

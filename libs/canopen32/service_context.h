@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <initializer_list>
+#include <optional>
 #include <span>
 
 #include "canbus/frame.h"
@@ -75,11 +76,13 @@ class Context {
   // callback never runs while a service is in the middle of its work.
   void emit(const Event& event) { events_.push_back(event); }
   std::deque<Event>& events() { return events_; }
-  // Forgets reports of one kind not yet handed out, for one node (0: all nodes): a service
-  // switched off before the next loop does not report what it did before.
-  void dropPending(Event::Kind kind, uint8_t node) {
+  // Forgets reports of one kind not yet handed out, for one node (0: all nodes) and, when given,
+  // one number (a PDO's): a service switched off before the next loop, or by a callback while
+  // the loop hands out reports, does not report what it did before.
+  void dropPending(Event::Kind kind, uint8_t node, std::optional<uint16_t> number = std::nullopt) {
     std::erase_if(events_, [&](const Event& event) {
-      return event.kind == kind && (node == 0 || event.node == node);
+      return event.kind == kind && (node == 0 || event.node == node) &&
+             (!number || event.a == *number);
     });
   }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <set>
 #include <string>
 
@@ -93,10 +94,40 @@ TEST(ErrorText, UnknownCodesAndStableTexts) {
   setDetail(kInitNoInterface, "first detail");
   const char* first = textFor(kInitNoInterface);
   setDetail(kInitNoInterface, "second detail");
-  EXPECT_STREQ(textFor(kInitNoInterface), "second detail");
-  // Earlier texts are still readable (the sanitizer build would catch a dangling one).
+  // A text handed out stays readable until the next text of the same code (the sanitizer
+  // build would catch a dangling one), also when other codes are asked for meanwhile.
+  const char* other = textFor(kSdoAbortUnknown);
   EXPECT_STREQ(first, "first detail");
+  EXPECT_STREQ(textFor(kInitNoInterface), "second detail");
+  EXPECT_STREQ(other, textFor(kSdoAbortUnknown));
+  // Fixed texts never change.
   EXPECT_NE(std::string(before).find("not found"), std::string::npos);
+}
+
+TEST(ErrorText, StoreStaysBoundedWhateverDetailsCome) {
+  // A node answering with ever-new abort codes, a controller with ever-new bus-off or send
+  // failure messages: each code keeps one detail, not one per text ever seen.
+  auto churn = [](uint32_t from, uint32_t count) {
+    for (uint32_t i = from; i < from + count; ++i) {
+      char abort[80];
+      std::snprintf(abort, sizeof abort, "SDO abort 0x%08X: unknown SDO abort code", i);
+      setDetail(kSdoAbortUnknown, abort);
+      const char* text = textFor(kSdoAbortUnknown);
+      EXPECT_STREQ(text, abort);
+      setDetail(kBusOff, "CAN controller is bus-off: error " + std::to_string(i));
+      setDetail(kSendFailed, "CAN frame could not be sent: error " + std::to_string(i));
+      // Asked for before the next detail of its code: still the text handed out.
+      const char* sendFailed = textFor(kSendFailed);
+      setDetail(kSendFailed, "CAN frame could not be sent: later error");
+      EXPECT_EQ(std::string(sendFailed),
+                "CAN frame could not be sent: error " + std::to_string(i));
+      EXPECT_STREQ(text, abort);
+    }
+  };
+  churn(0x7F000000, 100);
+  const size_t settled = storedTextBytes();
+  churn(0x7F100000, 10000);
+  EXPECT_LE(storedTextBytes(), settled + 64);
 }
 
 }  // namespace

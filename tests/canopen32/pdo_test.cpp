@@ -118,5 +118,41 @@ TEST(TransmitPdo, NoEventTimeMeansNeverOnItsOwnAndInhibitTimeBoundsTheRate) {
   h.run({"+10", "+10", "+10", "> 405#07", "! pdotx 5 3"});
 }
 
+// A callback that removes a PDO while other reports of the same loop are still to come: the
+// removed PDO's report does not come after its removal.
+TEST(PdoRemoval, InsideACallbackDropsTheReceivedReportStillToCome) {
+  Harness h;
+  uint32_t value = 0;
+  const kcoPdoEntry table[] = {{4, &value}, {0, nullptr}};
+  // The heartbeat's first report waits for the loop; the PDO's joins it there.
+  ASSERT_EQ(h.engine.heartbeat(h.now, 5, KCO_HEARTBEAT_ON, 1000), KCO_HEARTBEAT_OK);
+  ASSERT_EQ(h.engine.pdo(h.now, 5, 1, KCO_PDO_INSTALL, KCO_PDO_RECEIVE, table, 0), KCO_PDO_OK);
+  h.onEvent = [&](const Event& event) {
+    if (event.kind == Event::Kind::heartbeat) {
+      EXPECT_EQ(h.engine.pdo(h.now, 5, 1, KCO_PDO_REMOVE, KCO_PDO_RECEIVE, nullptr, 0), KCO_PDO_OK);
+    }
+  };
+  h.run({"< 185#01020304", "! heartbeat 5 6200 6300"});
+  EXPECT_EQ(value, 0x04030201u);  // copied before the removal
+}
+
+TEST(PdoRemoval, InsideACallbackDropsTheTransmittedReportStillToCome) {
+  Harness h;
+  uint16_t first = 0x0201, second = 0x0403;
+  const kcoPdoEntry firstTable[] = {{2, &first}, {0, nullptr}};
+  const kcoPdoEntry secondTable[] = {{2, &second}, {0, nullptr}};
+  ASSERT_EQ(h.engine.pdo(h.now, 5, 1, KCO_PDO_INSTALL, KCO_PDO_TRANSMIT, firstTable, 10u << 16),
+            KCO_PDO_OK);
+  ASSERT_EQ(h.engine.pdo(h.now, 5, 2, KCO_PDO_INSTALL, KCO_PDO_TRANSMIT, secondTable, 10u << 16),
+            KCO_PDO_OK);
+  h.onEvent = [&](const Event& event) {
+    if (event.kind == Event::Kind::pdoTransmitted && event.a == 1) {
+      EXPECT_EQ(h.engine.pdo(h.now, 5, 2, KCO_PDO_REMOVE, KCO_PDO_TRANSMIT, nullptr, 0),
+                KCO_PDO_OK);
+    }
+  };
+  h.run({"+10", "> 205#0102", "> 305#0304", "! pdotx 5 1", "+10", "> 205#0102", "! pdotx 5 1"});
+}
+
 }  // namespace
 }  // namespace canopen32

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -98,6 +99,21 @@ INSTANTIATE_TEST_SUITE_P(
                    {"> 605#4018100400000000", "< 585#4118100408000000", "> 605#8018100410000706",
                     "! upload 5 3303"},
                    {A, A, A, A, A, A, A, A}},
+        UploadCase{"EmptySegmentThatAnnouncesMoreIsAProtocolError",
+                   0x1018,
+                   4,
+                   KCO_TYPE_U32,
+                   {"> 605#4018100400000000", "< 585#4118100404000000", "> 605#6000000000000000",
+                    "< 585#0E00000000000000", "> 605#8018100401000405", "! upload 5 3304"},
+                   {A, A, A, A, A, A, A, A}},
+        UploadCase{"EmptyLastSegmentEndsTheUpload",
+                   0x1018,
+                   4,
+                   KCO_TYPE_U32,
+                   {"> 605#4018100400000000", "< 585#4118100404000000", "> 605#6000000000000000",
+                    "< 585#0615CD5B07000000", "> 605#7000000000000000", "< 585#1F00000000000000",
+                    "! upload 5 3300"},
+                   {A, A, 0x15, 0xCD, 0x5B, 0x07, A, A}},
         UploadCase{"ServerAbort",
                    0x1234,
                    0,
@@ -208,6 +224,29 @@ TEST(SdoText, EndlessSegmentsWithoutSizeStopAtTheCap) {
   ASSERT_EQ(h.events.size(), 1u);
   EXPECT_EQ(h.events.front(), "upload 5 3306");
   EXPECT_EQ(h.sent.back(), "605#8008100005000405");
+  EXPECT_EQ(text, nullptr);
+}
+
+TEST(SdoText, ANodeCannotKeepAnUploadAliveForEver) {
+  // Empty segments that announce more, each within the step time-out: every step must bring
+  // data, so the transfer ends after a bounded number of responses, whatever the node sends.
+  Harness h;
+  const char* text = nullptr;
+  ASSERT_EQ(h.engine.sdo(h.now, 5, 0x1008, 0, KCO_SDO_UPLOAD, KCO_TYPE_TEXT, &text),
+            KCO_SDO_ACCEPTED);
+  h.receive("585#4008100000000000");  // segmented, no size indicated
+  uint8_t toggle = 0;
+  int responses = 0;
+  for (; responses < 10000 && h.events.empty(); ++responses) {
+    h.advance(900);
+    char frame[32];
+    std::snprintf(frame, sizeof frame, "585#%02X00000000000000", toggle << 4 | 0x0E);
+    h.receive(frame);
+    toggle ^= 1;
+  }
+  ASSERT_EQ(h.events.size(), 1u);
+  EXPECT_EQ(h.events.front(), "upload 5 3304");
+  EXPECT_LE(responses, static_cast<int>(kSdoMaxUpload) + 2);
   EXPECT_EQ(text, nullptr);
 }
 
@@ -342,6 +381,34 @@ TEST(SdoRequests, OneTransferPerNode) {
   // The node is free again after its completion.
   EXPECT_EQ(h.engine.sdo(h.now, 5, 0x1018, 1, KCO_SDO_UPLOAD, KCO_TYPE_U32, &second),
             KCO_SDO_ACCEPTED);
+}
+
+TEST(SdoRequests, ANodeStaysBusyUntilItsCompletionIsHandedOut) {
+  Harness h;
+  uint32_t first = 0, second = 0, again = 0;
+  ASSERT_EQ(h.engine.sdo(h.now, 5, 0x1018, 4, KCO_SDO_UPLOAD, KCO_TYPE_U32, &first),
+            KCO_SDO_ACCEPTED);
+  ASSERT_EQ(h.engine.sdo(h.now, 6, 0x1018, 4, KCO_SDO_UPLOAD, KCO_TYPE_U32, &second),
+            KCO_SDO_ACCEPTED);
+  // Both time out in one loop; node 5's callback asks node 6 for more while node 6's own
+  // completion is still to come.
+  Code fromCallback = 0;
+  h.onEvent = [&](const Event& event) {
+    if (event.node == 5) {
+      fromCallback = h.engine.sdo(h.now, 6, 0x1018, 1, KCO_SDO_UPLOAD, KCO_TYPE_U32, &again);
+    }
+  };
+  h.run({"> 605#4018100400000000", "> 606#4018100400000000", "+1000", "> 605#8018100400000405",
+         "> 606#8018100400000405", "! upload 5 3301", "! upload 6 3301"});
+  EXPECT_EQ(fromCallback, kSdoBusy);
+  // The same after a lost channel, before the loop has handed out the completion.
+  h.onEvent = nullptr;
+  ASSERT_EQ(h.engine.sdo(h.now, 5, 0x1018, 4, KCO_SDO_UPLOAD, KCO_TYPE_U32, &first),
+            KCO_SDO_ACCEPTED);
+  h.engine.channelLost();
+  EXPECT_EQ(h.engine.sdo(h.now, 5, 0x1018, 4, KCO_SDO_UPLOAD, KCO_TYPE_U32, &first), kSdoBusy);
+  h.run({"> 605#4018100400000000", "+0", "! upload 5 3302"});
+  EXPECT_FALSE(h.engine.sdoClient().busy(5));
 }
 
 TEST(SdoRequests, ResponsesForNoRequestAreIgnored) {

@@ -1,6 +1,11 @@
 // Heartbeat consumer and node guarding: state sequences on a fake clock.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
 #include "drivers/canopen.h"
 #include "engine_harness.h"
 
@@ -92,6 +97,77 @@ TEST(NodeGuarding, BootUpRestartsTheToggleAndUnrequestedRepliesAreIgnored) {
          "+0", "! guard 5 5201 5300", "> 705#R", "< 705#7F", "! guard 5 5205 5303", "< 705#00",
          "! boot 5", "+100", "> 705#R", "< 705#7F"});  // toggle 0 again after the boot-up: good
 }
+
+// The node's toggle runs on from boot-up to boot-up (or an NMT reset the master sends); the
+// master's guarding being switched off and on again does not restart it.
+struct ToggleCase {
+  const char* name;
+  std::function<void(Harness&)> between;  // after one good reply with toggle 0
+  std::vector<std::string> after;
+};
+
+void PrintTo(const ToggleCase& c, std::ostream* out) { *out << c.name; }
+
+class GuardingToggle : public ::testing::TestWithParam<ToggleCase> {};
+
+TEST_P(GuardingToggle, FollowsTheNodeAcrossSwitching) {
+  const ToggleCase& c = GetParam();
+  Harness h;
+  ASSERT_EQ(h.engine.nodeGuard(h.now, 5, KCO_NODEGUARD_ON, 100, 3), KCO_NODEGUARD_OK);
+  h.run({"+0", "! guard 5 5201 5300", "> 705#R", "< 705#7F", "! guard 5 5205 5303"});
+  c.between(h);
+  h.run(c.after);
+}
+
+void guardOn(Harness& h, uint16_t guardTime, uint8_t factor) {
+  ASSERT_EQ(h.engine.nodeGuard(h.now, 5, KCO_NODEGUARD_ON, guardTime, factor), KCO_NODEGUARD_OK);
+}
+void guardOff(Harness& h, uint8_t node) {
+  ASSERT_EQ(h.engine.nodeGuard(h.now, node, KCO_NODEGUARD_OFF, 0, 0), KCO_NODEGUARD_OK);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, GuardingToggle,
+    ::testing::Values(
+        // Factor 1 after switching on again: a reply taken for a toggle error would also run
+        // out the life time.
+        ToggleCase{"OffAndOnAgain",
+                   [](Harness& h) {
+                     guardOff(h, 5);
+                     guardOn(h, 100, 1);
+                   },
+                   {"+0", "! guard 5 5201 5300", "> 705#R", "< 705#FF", "! guard 5 5205 5303",
+                    "+100", "> 705#R", "< 705#7F", "+100", "> 705#R", "< 705#FF"}},
+        ToggleCase{"AllNodesOffAndOnAgain",
+                   [](Harness& h) {
+                     guardOff(h, 0);
+                     guardOn(h, 100, 1);
+                   },
+                   {"+0", "! guard 5 5201 5300", "> 705#R", "< 705#FF", "! guard 5 5205 5303",
+                    "+100", "> 705#R", "< 705#7F"}},
+        ToggleCase{"OnAgainWithANewGuardTime",
+                   [](Harness& h) { guardOn(h, 200, 2); },
+                   {"+0", "! guard 5 5201 5300", "> 705#R", "< 705#FF", "! guard 5 5205 5303",
+                    "+200", "> 705#R", "< 705#7F"}},
+        ToggleCase{"AReplyInFlightWhileOffStillToggles",
+                   [](Harness& h) {
+                     h.run({"+100", "> 705#R"});
+                     guardOff(h, 5);
+                     h.run({"< 705#FF"});  // the node answered the request sent before off
+                     guardOn(h, 100, 3);
+                   },
+                   {"+0", "! guard 5 5201 5300", "> 705#R", "< 705#7F", "! guard 5 5205 5303"}},
+        ToggleCase{
+            "TheMastersResetCommunicationRestartsIt",
+            [](Harness& h) { EXPECT_EQ(h.engine.nmt(5, KCO_NMT_RESET_COMMUNICATION), KCO_NMT_OK); },
+            {"> 000#8205", "+100", "> 705#R", "< 705#7F"}},
+        ToggleCase{"TheMastersResetOfAllNodesRestartsIt",
+                   [](Harness& h) { EXPECT_EQ(h.engine.nmt(0, KCO_NMT_RESET_NODE), KCO_NMT_OK); },
+                   {"> 000#8100", "+100", "> 705#R", "< 705#7F"}},
+        ToggleCase{"AResetOfAnotherNodeDoesNot",
+                   [](Harness& h) { EXPECT_EQ(h.engine.nmt(6, KCO_NMT_RESET_NODE), KCO_NMT_OK); },
+                   {"> 000#8106", "+100", "> 705#R", "< 705#FF"}}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST(NodeGuarding, RequestsAndRefusals) {
   Harness h;
