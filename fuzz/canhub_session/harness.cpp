@@ -28,21 +28,13 @@
 #include "canbus/frame.h"
 #include "canbus/socketcand_protocol.h"
 #include "canbus/unique_fd.h"
+#include "fuzz_check.h"
 #include "hub.h"
 
 namespace {
 
 namespace sc = canbus::socketcand;
 using Piece = sc::MessageSplitter::Piece;
-
-#define FUZZ_CHECK(condition, what)                                                          \
-  do {                                                                                       \
-    if (!(condition)) {                                                                      \
-      std::fprintf(stderr, "broken promise: %s (%s) at %s:%d\n", what, #condition, __FILE__, \
-                   __LINE__);                                                                \
-      std::abort();                                                                          \
-    }                                                                                        \
-  } while (false)
 
 constexpr std::size_t kOutputLimit = 64 * 1024;
 

@@ -32,21 +32,13 @@
 #include "drivers/canopen.h"
 #include "engine.h"
 #include "error_text.h"
+#include "fuzz_check.h"
 
 namespace {
 
 using canopen32::Code;
 using canopen32::Duration;
 using canopen32::Event;
-
-#define CHECK(condition, ...)                               \
-  do {                                                      \
-    if (!(condition)) {                                     \
-      std::fprintf(stderr, "broken promise: " __VA_ARGS__); \
-      std::fprintf(stderr, "\n  (%s)\n", #condition);       \
-      std::abort();                                         \
-    }                                                       \
-  } while (0)
 
 constexpr int kNodes = 4;  // nodes 1..4
 constexpr Duration kStepTimeout = std::chrono::milliseconds(100);
@@ -172,24 +164,24 @@ class Fuzz final : public canopen32::FrameSink, public canopen32::EventSink {
 
   // FrameSink: what the core sends.
   Code send(const canbus::Frame& frame) override {
-    CHECK(canbus::isValid(frame), "invalid frame sent: %s", canbus::toCandump(frame).c_str());
-    CHECK(frame.extended == extended_, "frame in the wrong identifier format");
+    FUZZ_CHECK(canbus::isValid(frame), "invalid frame sent: %s", canbus::toCandump(frame).c_str());
+    FUZZ_CHECK(frame.extended == extended_, "frame in the wrong identifier format");
     if (frame.id >= 0x601 && frame.id <= 0x67F) {
       const auto node = static_cast<uint8_t>(frame.id - 0x600);
-      CHECK(frame.length == 8 && !frame.remote, "SDO frame not 8 bytes");
-      CHECK(node == requesting_ || (node <= kNodes && pending_[node]),
-            "SDO frame to node %u without a transfer", node);
+      FUZZ_CHECK(frame.length == 8 && !frame.remote, "SDO frame not 8 bytes");
+      FUZZ_CHECK(node == requesting_ || (node <= kNodes && pending_[node]),
+                 "SDO frame to node %u without a transfer", node);
     }
     return sendResult_;
   }
 
   // EventSink: the reports.
   void deliver(const Event& event) override {
-    CHECK(inRequest_ == 0, "report delivered inside a request call");
+    FUZZ_CHECK(inRequest_ == 0, "report delivered inside a request call");
     const uint8_t node = event.node;
     // Any node may send EMCY and boot-up; every other report is for a node the input used.
     const bool anyNode = event.kind == Event::Kind::emcy || event.kind == Event::Kind::boot;
-    CHECK(node >= 1 && node <= (anyNode ? 127 : kNodes), "report for node %u", node);
+    FUZZ_CHECK(node >= 1 && node <= (anyNode ? 127 : kNodes), "report for node %u", node);
     switch (event.kind) {
       case Event::Kind::sdoUpload:
       case Event::Kind::sdoDownload:
@@ -197,22 +189,23 @@ class Fuzz final : public canopen32::FrameSink, public canopen32::EventSink {
         break;
       case Event::Kind::pdoReceived: received(node, event.a); break;
       case Event::Kind::pdoTransmitted:
-        CHECK(event.a >= 1 && event.a <= 4 && tx_[node][event.a].installed,
-              "transmit PDO %u of node %u reported while not installed", event.a, node);
+        FUZZ_CHECK(event.a >= 1 && event.a <= 4 && tx_[node][event.a].installed,
+                   "transmit PDO %u of node %u reported while not installed", event.a, node);
         break;
       case Event::Kind::heartbeat:
-        CHECK(heartbeatOn_[node], "heartbeat report for node %u after switch-off", node);
-        CHECK(event.a >= KCO_HEARTBEAT_WAITING && event.a <= KCO_HEARTBEAT_STOPPED &&
-                  event.b >= KCO_HEARTBEAT_NMT_UNKNOWN &&
-                  event.b <= KCO_HEARTBEAT_NMT_RESET_COMMUNICATION,
-              "heartbeat report %04X %04X", event.a, event.b);
+        FUZZ_CHECK(heartbeatOn_[node], "heartbeat report for node %u after switch-off", node);
+        FUZZ_CHECK(event.a >= KCO_HEARTBEAT_WAITING && event.a <= KCO_HEARTBEAT_STOPPED &&
+                       event.b >= KCO_HEARTBEAT_NMT_UNKNOWN &&
+                       event.b <= KCO_HEARTBEAT_NMT_RESET_COMMUNICATION,
+                   "heartbeat report %04X %04X", event.a, event.b);
         break;
       case Event::Kind::nodeGuard:
-        CHECK(guardingOn_[node], "guarding report for node %u after switch-off", node);
-        CHECK(event.a >= KCO_NODEGUARD_NOT_ACTIVATED && event.a <= KCO_NODEGUARD_STATE_CHANGED &&
-                  event.b >= KCO_NODEGUARD_NMT_UNKNOWN &&
-                  event.b <= KCO_NODEGUARD_NMT_RESET_COMMUNICATION,
-              "guarding report %04X %04X", event.a, event.b);
+        FUZZ_CHECK(guardingOn_[node], "guarding report for node %u after switch-off", node);
+        FUZZ_CHECK(event.a >= KCO_NODEGUARD_NOT_ACTIVATED &&
+                       event.a <= KCO_NODEGUARD_STATE_CHANGED &&
+                       event.b >= KCO_NODEGUARD_NMT_UNKNOWN &&
+                       event.b <= KCO_NODEGUARD_NMT_RESET_COMMUNICATION,
+                   "guarding report %04X %04X", event.a, event.b);
         break;
       case Event::Kind::emcy:
       case Event::Kind::boot: break;
@@ -295,8 +288,9 @@ class Fuzz final : public canopen32::FrameSink, public canopen32::EventSink {
       const auto node = static_cast<uint8_t>(frame.id - 0x580);
       if (pending_[node]) {
         const size_t responses = ++pending_[node]->responses;
-        CHECK(responses <= kResponseBound,
-              "SDO transfer of node %u still running after %zu responses", node, kResponseBound);
+        FUZZ_CHECK(responses <= kResponseBound,
+                   "SDO transfer of node %u still running after %zu responses", node,
+                   kResponseBound);
       }
     }
     current_ = &frame;
@@ -354,7 +348,7 @@ class Fuzz final : public canopen32::FrameSink, public canopen32::EventSink {
       const Code code =
           engine_.sdo(now_, node, index, subindex, KCO_SDO_UPLOAD, KCO_TYPE_U32, &dummy);
       --inRequest_;
-      CHECK(code == canopen32::kSdoBusy, "second request on node %u gave %04X", node, code);
+      FUZZ_CHECK(code == canopen32::kSdoBusy, "second request on node %u gave %04X", node, code);
       return;
     }
     checkText(node);
@@ -389,42 +383,43 @@ class Fuzz final : public canopen32::FrameSink, public canopen32::EventSink {
       const bool nullData = kind == 9;
       code = engine_.sdo(now_, node, index, subindex, KCO_SDO_UPLOAD,
                          nullData ? KCO_TYPE_U32 : 0x3006, nullData ? nullptr : variable.var());
-      CHECK(code != KCO_SDO_ACCEPTED, "a bad request was accepted");
+      FUZZ_CHECK(code != KCO_SDO_ACCEPTED, "a bad request was accepted");
     }
     --inRequest_;
     requesting_ = 0;
     if (code == KCO_SDO_ACCEPTED) {
       pending_[node] = request;
     } else {
-      CHECK(!engine_.sdoClient().busy(node), "refused request left node %u busy", node);
+      FUZZ_CHECK(!engine_.sdoClient().busy(node), "refused request left node %u busy", node);
     }
   }
 
   void completed(uint8_t node, bool upload, Code code) {
-    CHECK(pending_[node], "SDO completion for node %u without a running request", node);
+    FUZZ_CHECK(pending_[node], "SDO completion for node %u without a running request", node);
     const SdoRequest request = *pending_[node];
     pending_[node].reset();
-    CHECK(request.upload == upload, "SDO completion of the other direction (node %u)", node);
+    FUZZ_CHECK(request.upload == upload, "SDO completion of the other direction (node %u)", node);
     Guarded& variable = sdoVars_[node];
-    CHECK(variable.guardsIntact(), "SDO wrote outside the variable of node %u", node);
+    FUZZ_CHECK(variable.guardsIntact(), "SDO wrote outside the variable of node %u", node);
     if (request.variable) {
       const bool wrote = std::memcmp(variable.var(), request.before.data(), 8) != 0;
       if (!upload || code != KCO_SDO_DONE) {
-        CHECK(!wrote, "variable of node %u changed by a %s that ended with %04X", node,
-              upload ? "failed upload" : "download", code);
+        FUZZ_CHECK(!wrote, "variable of node %u changed by a %s that ended with %04X", node,
+                   upload ? "failed upload" : "download", code);
       } else if (request.datatype == KCO_TYPE_TEXT) {
-        CHECK(variable.untouchedFrom(sizeof(const char*)), "text upload wrote past its pointer");
+        FUZZ_CHECK(variable.untouchedFrom(sizeof(const char*)),
+                   "text upload wrote past its pointer");
         const char* text = nullptr;
         std::memcpy(&text, variable.var(), sizeof text);
-        CHECK(text != nullptr, "text upload without a text");
+        FUZZ_CHECK(text != nullptr, "text upload without a text");
         const void* end = std::memchr(text, 0, canopen32::kSdoMaxUpload + 1);
-        CHECK(end != nullptr, "uploaded text not terminated");
+        FUZZ_CHECK(end != nullptr, "uploaded text not terminated");
         texts_[node] = HandedOutText{text, text};
       } else {
         const size_t width = request.datatype == KCO_TYPE_U8    ? 1
                              : request.datatype == KCO_TYPE_U16 ? 2
                                                                 : 4;
-        CHECK(variable.untouchedFrom(width), "upload of node %u wrote past its width", node);
+        FUZZ_CHECK(variable.untouchedFrom(width), "upload of node %u wrote past its width", node);
       }
     }
     errorText(node, code);
@@ -433,8 +428,8 @@ class Fuzz final : public canopen32::FrameSink, public canopen32::EventSink {
   // The last text handed out must still be there until the node's next text upload.
   void checkText(uint8_t node) {
     if (const auto& handed = texts_[node]) {
-      CHECK(std::memcmp(handed->text, handed->copy.c_str(), handed->copy.size() + 1) == 0,
-            "text of node %u changed before the next text upload", node);
+      FUZZ_CHECK(std::memcmp(handed->text, handed->copy.c_str(), handed->copy.size() + 1) == 0,
+                 "text of node %u changed before the next text upload", node);
     }
   }
 
@@ -443,29 +438,29 @@ class Fuzz final : public canopen32::FrameSink, public canopen32::EventSink {
     auto it = errorTexts_.find(code);
     if (it != errorTexts_.end()) {
       const HandedOutText& before = it->second;
-      CHECK(std::memcmp(before.text, before.copy.c_str(), before.copy.size() + 1) == 0,
-            "text of code %04X changed before the next call", code);
+      FUZZ_CHECK(std::memcmp(before.text, before.copy.c_str(), before.copy.size() + 1) == 0,
+                 "text of code %04X changed before the next call", code);
     }
     const char* text = canopen32::textFor(code);
-    CHECK(text != nullptr && *text != '\0', "no text for code %04X", code);
+    FUZZ_CHECK(text != nullptr && *text != '\0', "no text for code %04X", code);
     if (code == canopen32::kSdoAbortUnknown) {
       char expected[80];
       std::snprintf(expected, sizeof expected, "SDO abort 0x%08X: unknown SDO abort code",
                     engine_.sdoClient().lastAbort(node));
-      CHECK(std::strcmp(text, expected) == 0, "abort text %s", text);
+      FUZZ_CHECK(std::strcmp(text, expected) == 0, "abort text %s", text);
     }
     errorTexts_[code] = HandedOutText{text, text};
   }
 
   void received(uint8_t node, uint16_t num) {
-    CHECK(num >= 1 && num <= 4 && rx_[node][num].installed,
-          "receive PDO %u of node %u reported while not installed", num, node);
+    FUZZ_CHECK(num >= 1 && num <= 4 && rx_[node][num].installed,
+               "receive PDO %u of node %u reported while not installed", num, node);
     const uint32_t cobId = 0x180 + (num - 1u) * 0x100 + node;
-    CHECK(current_ != nullptr && current_->id == cobId, "PDO report without its frame");
+    FUZZ_CHECK(current_ != nullptr && current_->id == cobId, "PDO report without its frame");
     const uint8_t total = rx_[node][num].total;
-    CHECK(current_->length >= total, "PDO shorter than its mapping reported");
-    CHECK(std::memcmp(rxVars_[node][num].var(), current_->data.data(), total) == 0,
-          "PDO bytes not in the variables before the report");
+    FUZZ_CHECK(current_->length >= total, "PDO shorter than its mapping reported");
+    FUZZ_CHECK(std::memcmp(rxVars_[node][num].var(), current_->data.data(), total) == 0,
+               "PDO bytes not in the variables before the report");
   }
 
   void heartbeat(uint8_t node, bool on, uint16_t time) {
@@ -476,7 +471,7 @@ class Fuzz final : public canopen32::FrameSink, public canopen32::EventSink {
     if (code != KCO_HEARTBEAT_OK) return;
     const bool running = on && time != 0;
     if (node == 0) {
-      CHECK(!running, "heartbeat on for node 0 accepted");
+      FUZZ_CHECK(!running, "heartbeat on for node 0 accepted");
       heartbeatOn_.fill(false);
     } else {
       heartbeatOn_[node] = running;
@@ -491,7 +486,7 @@ class Fuzz final : public canopen32::FrameSink, public canopen32::EventSink {
     if (code != KCO_NODEGUARD_OK) return;
     const bool running = on && guardTime != 0 && factor != 0;
     if (node == 0) {
-      CHECK(!running, "guarding on for node 0 accepted");
+      FUZZ_CHECK(!running, "guarding on for node 0 accepted");
       guardingOn_.fill(false);
     } else {
       guardingOn_[node] = running;
@@ -526,10 +521,10 @@ class Fuzz final : public canopen32::FrameSink, public canopen32::EventSink {
                     entries.data(), value);
     --inRequest_;
     if (code != KCO_PDO_OK) {
-      CHECK(offset > 8 || code == canopen32::kPdoNullData, "good PDO refused: %04X", code);
+      FUZZ_CHECK(offset > 8 || code == canopen32::kPdoNullData, "good PDO refused: %04X", code);
       return;
     }
-    CHECK(offset <= 8, "PDO of %zu bytes accepted", offset);
+    FUZZ_CHECK(offset <= 8, "PDO of %zu bytes accepted", offset);
     (receive ? rx_ : tx_)[node][num] = PdoState{true, static_cast<uint8_t>(offset)};
   }
 
@@ -538,7 +533,7 @@ class Fuzz final : public canopen32::FrameSink, public canopen32::EventSink {
     const Code code = engine_.pdo(now_, node, num, KCO_PDO_REMOVE,
                                   receive ? KCO_PDO_RECEIVE : KCO_PDO_TRANSMIT, nullptr, 0);
     --inRequest_;
-    CHECK(code == KCO_PDO_OK, "PDO removal refused: %04X", code);
+    FUZZ_CHECK(code == KCO_PDO_OK, "PDO removal refused: %04X", code);
     if (num >= 1 && num <= 4) {
       (receive ? rx_ : tx_)[node][num] = PdoState{};
       (receive ? rxVars_ : txVars_)[node][num].reset();  // from now on nothing may write there
@@ -575,18 +570,18 @@ class Fuzz final : public canopen32::FrameSink, public canopen32::EventSink {
 
   void checkVariables() {
     for (uint8_t node = 1; node <= kNodes; ++node) {
-      CHECK(sdoVars_[node].guardsIntact(), "SDO variable guard of node %u overwritten", node);
+      FUZZ_CHECK(sdoVars_[node].guardsIntact(), "SDO variable guard of node %u overwritten", node);
       if (pending_[node] && pending_[node]->variable) {
-        CHECK(std::memcmp(sdoVars_[node].var(), pending_[node]->before.data(), 8) == 0,
-              "variable of node %u written before its completion", node);
+        FUZZ_CHECK(std::memcmp(sdoVars_[node].var(), pending_[node]->before.data(), 8) == 0,
+                   "variable of node %u written before its completion", node);
       }
       checkText(node);
       for (uint8_t num = 1; num <= 4; ++num) {
         Guarded& rx = rxVars_[node][num];
-        CHECK(rx.guardsIntact() && rx.untouchedFrom(rx_[node][num].total),
-              "receive PDO %u of node %u wrote outside its mapping", num, node);
-        CHECK(txVars_[node][num].guardsIntact() && txVars_[node][num].untouchedFrom(0),
-              "transmit PDO %u of node %u wrote into its variables", num, node);
+        FUZZ_CHECK(rx.guardsIntact() && rx.untouchedFrom(rx_[node][num].total),
+                   "receive PDO %u of node %u wrote outside its mapping", num, node);
+        FUZZ_CHECK(txVars_[node][num].guardsIntact() && txVars_[node][num].untouchedFrom(0),
+                   "transmit PDO %u of node %u wrote into its variables", num, node);
       }
     }
   }
@@ -595,12 +590,12 @@ class Fuzz final : public canopen32::FrameSink, public canopen32::EventSink {
     callbackAction_.reset();
     for (int i = 0; i < 20; ++i) advance(kStepTimeout / 2);
     for (uint8_t node = 1; node <= kNodes; ++node) {
-      CHECK(!pending_[node], "SDO request of node %u never completed", node);
-      CHECK(!engine_.sdoClient().busy(node), "node %u busy after its completion", node);
+      FUZZ_CHECK(!pending_[node], "SDO request of node %u never completed", node);
+      FUZZ_CHECK(!engine_.sdoClient().busy(node), "node %u busy after its completion", node);
     }
     checkVariables();
-    CHECK(canopen32::storedTextBytes() <= 4096, "text store holds %zu bytes",
-          canopen32::storedTextBytes());
+    FUZZ_CHECK(canopen32::storedTextBytes() <= 4096, "text store holds %zu bytes",
+               canopen32::storedTextBytes());
   }
 
   bool extended_;

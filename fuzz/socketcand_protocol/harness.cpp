@@ -20,20 +20,12 @@
 
 #include "canbus/frame.h"
 #include "canbus/socketcand_protocol.h"
+#include "fuzz_check.h"
 
 namespace {
 
 namespace sc = canbus::socketcand;
 using Piece = sc::MessageSplitter::Piece;
-
-#define FUZZ_CHECK(condition, what)                                                          \
-  do {                                                                                       \
-    if (!(condition)) {                                                                      \
-      std::fprintf(stderr, "broken promise: %s (%s) at %s:%d\n", what, #condition, __FILE__, \
-                   __LINE__);                                                                \
-      std::abort();                                                                          \
-    }                                                                                        \
-  } while (false)
 
 // A piece as compared between cuttings: kind and, for messages, the text.
 struct Seen {

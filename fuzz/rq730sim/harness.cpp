@@ -13,25 +13,16 @@
 //            5 time step (1 byte, x 4 ms) 6 any frame (2 id bytes, length byte, data)
 //            7 operator: reboot, EMCY, PDO configuration refused, transmit PDO count
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <deque>
 #include <memory>
 #include <optional>
 #include <set>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "rq730sim/simulator.h"
 
 namespace {
-
-#define FUZZ_CHECK(condition)                                                               \
-  do {                                                                                      \
-    if (!(condition)) {                                                                     \
-      std::fprintf(stderr, "promise broken: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
-      std::abort();                                                                         \
-    }                                                                                       \
-  } while (0)
 
 constexpr uint8_t kNode = 1;
 
@@ -96,9 +87,10 @@ struct UploadTracker {
       received = 0;
     } else if ((command >> 5) == 0 && running) {
       received += 7u - ((command >> 1) & 0x07);
-      FUZZ_CHECK(received <= announced);
+      FUZZ_CHECK(received <= announced, "upload segments carry more than the %u bytes announced",
+                 announced);
       if ((command & 0x01) != 0) {
-        FUZZ_CHECK(received == announced);
+        FUZZ_CHECK(received == announced, "upload ended after %u of %u bytes", received, announced);
         forget();
       }
     } else if ((command >> 5) != 0) {
@@ -108,11 +100,12 @@ struct UploadTracker {
 };
 
 void checkSent(const canbus::Frame& frame) {
-  FUZZ_CHECK(!frame.extended && !frame.remote);
-  FUZZ_CHECK(frame.id <= 0x7FF && frame.length <= 8);
+  FUZZ_CHECK(!frame.extended && !frame.remote, "node sent a remote or 29-bit frame");
+  FUZZ_CHECK(frame.id <= 0x7FF && frame.length <= 8, "node sent an invalid frame");
   if (frame.id == 0x700u + kNode) {
-    FUZZ_CHECK(frame.length == 1);
-    FUZZ_CHECK(nmtStateByte(frame.data[0] & 0x7F));
+    FUZZ_CHECK(frame.length == 1, "error control frame of %u bytes", frame.length);
+    FUZZ_CHECK(nmtStateByte(frame.data[0] & 0x7F), "error control frame with state 0x%02X",
+               frame.data[0]);
   }
 }
 
@@ -157,19 +150,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<canbus::Frame> answers;
         for (const auto& sent : wire.fromNode)
           if (sent.id == 0x580u + kNode) answers.push_back(sent);
-        FUZZ_CHECK(answers.size() == (served && !clientAbort ? 1u : 0u));
+        FUZZ_CHECK(answers.size() == (served && !clientAbort ? 1u : 0u),
+                   "%zu answers to one SDO request", answers.size());
         if (answers.empty()) break;
         const canbus::Frame& answer = answers.front();
-        FUZZ_CHECK(answer.length == 8);
+        FUZZ_CHECK(answer.length == 8, "SDO answer of %u bytes", answer.length);
         const uint8_t requested = frame.data[0] >> 5;
         if (answer.data[0] == 0x80) {
           const uint32_t code = static_cast<uint32_t>(answer.data[4] | answer.data[5] << 8 |
                                                       answer.data[6] << 16 | answer.data[7] << 24);
-          FUZZ_CHECK(kKnownAborts.count(code) == 1);
+          FUZZ_CHECK(kKnownAborts.count(code) == 1, "unknown abort code 0x%08X", code);
         }
         if (requested == 1 || requested == 2) {  // initiate download / upload
           FUZZ_CHECK(answer.data[1] == frame.data[1] && answer.data[2] == frame.data[2] &&
-                     answer.data[3] == frame.data[3]);
+                         answer.data[3] == frame.data[3],
+                     "initiate answer names another object");
         }
         if (requested == 1 || requested == 2 || requested == 3) upload.onAnswer(answer);
         if (requested == 1 || answer.data[0] == 0x80 || requested > 4) upload.forget();
