@@ -57,6 +57,8 @@ constexpr const char* kUsage =
     "                      one every MS/2\n"
     "  --receive NODE:NUM  once NODE booted: receive its transmit PDO NUM (1..4)\n"
     "  --start NODE        once NODE booted: NMT start (after the two above)\n"
+    "  -h, --help          this text\n"
+    "  --version           the version\n"
     "the last three may be repeated; numbers may be decimal or 0x hexadecimal.\n";
 
 // The options, or the text of what is wrong with the arguments (without the program name).

@@ -23,6 +23,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: cotool (--channel URL | --hw CODE) [--bitrate BPS] COMMAND ...\n"
+    "       cotool --help | --version\n"
     "commands:\n"
     "  nmt NODE start|stop|preop|reset|resetcomm   NMT command (NODE 0 = all nodes)\n"
     "  read NODE INDEX SUB TYPE                    SDO upload; TYPE u8, u16, u32 or text\n"
@@ -330,6 +331,10 @@ int main(int argc, char** argv) {
     const std::string& option = args[i];
     if (option == "--help") {
       std::printf("%s", kUsage);
+      return 0;
+    }
+    if (option == "--version") {
+      std::printf("cotool %s\n", RQ_VERSION);
       return 0;
     }
     if (i + 1 >= args.size()) return usage(("missing value after " + option).c_str());

@@ -33,6 +33,7 @@ fault switches:
   --sdo-delay-ms MS         answer each SDO request MS late
   --silent-sdo              never answer SDO requests
   -h, --help                this text
+  --version                 the version
 
 commands on standard input, one a line:
   load KG                   constant load
@@ -186,6 +187,8 @@ std::variant<ProgramOptions, std::string> parseArguments(std::span<const std::st
 
     if (arg == "-h" || arg == "--help") {
       result.help = true;
+    } else if (arg == "--version") {
+      result.version = true;
     } else if (arg == "--reject-pdo-config") {
       error = flag(options.faults.rejectPdoConfig);
     } else if (arg == "--no-bootup") {
@@ -257,7 +260,7 @@ std::variant<ProgramOptions, std::string> parseArguments(std::span<const std::st
     }
     if (error) return *error;
   }
-  if (!result.help && result.channelUrl.empty()) return std::string("--channel URL is required");
+  if (!result.help && !result.version && result.channelUrl.empty()) return std::string("--channel URL is required");
   return result;
 }
 

@@ -15,6 +15,7 @@ struct ProgramOptions {
   std::string channelUrl;
   Options simulator;
   bool help = false;
+  bool version = false;
 };
 
 // Parses the arguments after the program name; an error text names the offending argument.

@@ -166,6 +166,10 @@ int main(int argc, char** argv) {
     std::fputs(std::string(rq730sim::usageText()).c_str(), stdout);
     return 0;
   }
+  if (options.version) {
+    std::printf("rq730sim %s\n", RQ_VERSION);
+    return 0;
+  }
   if (!installSignalHandlers()) {
     std::fprintf(stderr, "rq730sim: cannot install signal handlers: %s\n", std::strerror(errno));
     return 1;
