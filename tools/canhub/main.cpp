@@ -104,11 +104,12 @@ int usageError(const std::string& message) {
   return 2;
 }
 
-// A bus name as clients may open it.
+// A bus name as clients can open it ("< open NAME >": no '<' or '>' inside a message).
 bool validBusName(const std::string& name) {
   const canbus::socketcand::ClientCommand command =
       canbus::socketcand::parseClientCommand("open " + name);
-  return command.kind == canbus::socketcand::ClientCommand::Kind::open && command.text == name;
+  return command.kind == canbus::socketcand::ClientCommand::Kind::open && command.text == name &&
+         name.find_first_of("<>") == std::string::npos;
 }
 
 bool sameFile(const std::string& a, const std::string& b) {
