@@ -88,7 +88,8 @@ std::vector<std::string> framesIn(const std::string& bytes) {
 // In process: the hub's loop turned by hand, clients on socket pairs, a log held in memory.
 class HubReplaySessionTest : public ::testing::Test {
  protected:
-  HubReplaySessionTest() : hub_(HubOptions{.port = 0, .rawModeHold = 0ms}) {}
+  explicit HubReplaySessionTest(HubOptions options = HubOptions{.port = 0, .rawModeHold = 0ms})
+      : hub_(std::move(options)) {}
 
   canbus::UniqueFd connect() {
     int pair[2];
@@ -160,6 +161,29 @@ TEST_F(HubReplaySessionTest, StartsWhenAClientOfTheBusEntersRawModeAndIsRecorded
   EXPECT_EQ(recordedFrames(recording.read()),
             (std::vector<std::string>{"sim0 181#01", "sim0 701#R", "sim0 12345678#0203",
                                       "sim0 182#AA"}));
+}
+
+// With --bitrate the replay waits while the bus's wire queue is full instead of losing frames.
+class HubReplayPacedTest : public HubReplaySessionTest {
+ protected:
+  HubReplayPacedTest()
+      : HubReplaySessionTest(HubOptions{
+            .port = 0, .bitrate = 1'000'000, .rawModeHold = 0ms, .pacedQueueLimit = 2}) {}
+};
+
+TEST_F(HubReplayPacedTest, AFullWireQueueHoldsTheReplayBackNothingIsLost) {
+  const std::vector<std::string> frames = {"181#01", "181#02", "181#03", "181#04", "181#05",
+                                           "181#06", "181#07"};
+  hub_.replay("sim0", "memory", player(frames));
+  canbus::UniqueFd listener = connect();
+  EXPECT_EQ(exchange(listener, ""), "< hi >");
+  std::string got = exchange(listener, "< open sim0 >< rawmode >");
+  // Each frame takes about 60 us on the wire at 1 Mbit/s; far more than enough rounds.
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (framesIn(got).size() < frames.size() && std::chrono::steady_clock::now() < deadline) {
+    got += exchange(listener, "");
+  }
+  EXPECT_EQ(framesIn(got), frames);
 }
 
 TEST(RecorderTest, AFailedWriteIsToldOnceAndStopsTheRecording) {
