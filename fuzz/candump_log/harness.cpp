@@ -63,8 +63,7 @@ void checkLine(const std::string& text) {
   const std::string_view line(bytes.get(), text.size());
   const CandumpLogLine parsed = canbus::parseCandumpLogLine(line);
   switch (parsed.kind) {
-    case CandumpLogLine::Kind::empty:
-      break;
+    case CandumpLogLine::Kind::empty: break;
     case CandumpLogLine::Kind::skipped:
     case CandumpLogLine::Kind::malformed:
       FUZZ_CHECK(!parsed.reason.empty(), "a line refused without a reason");
@@ -76,9 +75,9 @@ void checkLine(const std::string& text) {
       FUZZ_CHECK(entry.time.count() >= 0 &&
                      entry.time.count() <= canbus::kMaxCandumpLogSeconds * 1'000'000 + 999'999,
                  "time stamp out of range: %lld", static_cast<long long>(entry.time.count()));
-      FUZZ_CHECK(!entry.interface.empty() &&
-                     entry.interface.find_first_of(" \t\n") == std::string::npos,
-                 "the interface is not one word");
+      FUZZ_CHECK(
+          !entry.interface.empty() && entry.interface.find_first_of(" \t\n") == std::string::npos,
+          "the interface is not one word");
       const std::string again = canbus::formatCandumpLogLine(entry);
       const CandumpLogLine back = canbus::parseCandumpLogLine(again);
       FUZZ_CHECK(back.kind == CandumpLogLine::Kind::frame && back.entry == entry,

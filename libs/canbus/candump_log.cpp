@@ -193,7 +193,8 @@ std::variant<std::unique_ptr<CandumpLogReader>, std::string> CandumpLogReader::o
   if (::fstat(fd.get(), &info) == 0 && S_ISDIR(info.st_mode)) {
     return "cannot read " + path + ": " + errnoText(EISDIR);
   }
-  return std::unique_ptr<CandumpLogReader>(new CandumpLogReader(std::move(fd), std::move(problems)));
+  return std::unique_ptr<CandumpLogReader>(
+      new CandumpLogReader(std::move(fd), std::move(problems)));
 }
 
 std::optional<LogLineSplitter::Line> CandumpLogReader::nextLine() {
@@ -221,17 +222,15 @@ std::optional<CandumpLogEntry> CandumpLogReader::next() {
     ++lineNumber_;
     if (line->tooLong) {
       if (problems_) {
-        problems_(lineNumber_, "line longer than " + std::to_string(kMaxCandumpLogLine) +
-                                   " bytes skipped");
+        problems_(lineNumber_,
+                  "line longer than " + std::to_string(kMaxCandumpLogLine) + " bytes skipped");
       }
       continue;
     }
     CandumpLogLine parsed = parseCandumpLogLine(line->text);
     switch (parsed.kind) {
-      case CandumpLogLine::Kind::frame:
-        return std::move(parsed.entry);
-      case CandumpLogLine::Kind::empty:
-        break;
+      case CandumpLogLine::Kind::frame: return std::move(parsed.entry);
+      case CandumpLogLine::Kind::empty: break;
       case CandumpLogLine::Kind::skipped:
       case CandumpLogLine::Kind::malformed:
         if (problems_) problems_(lineNumber_, parsed.reason);

@@ -72,7 +72,7 @@ class LogLineSplitter {
   std::optional<Line> finish();
 
  private:
-  std::string buffer_;       // bytes not yet handed out start at start_
+  std::string buffer_;  // bytes not yet handed out start at start_
   std::size_t start_ = 0;
   std::size_t scanned_ = 0;  // buffer_[start_, scanned_) holds no '\n'
   bool dropping_ = false;    // inside an overlong line that was already handed out

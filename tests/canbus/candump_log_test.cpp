@@ -122,14 +122,12 @@ TEST(LogLineSplitterTest, LinesDoNotDependOnHowTheStreamIsCut) {
   const std::string longLine(kMaxCandumpLogLine + 10, 'x');
   const std::string stream = "a\n\nbb\r\n" + longLine + "\nc\n" + longLine + "d";
   using Line = std::pair<std::string, bool>;
-  const std::vector<Line> expected = {{"a", false},
-                                      {"", false},
-                                      {"bb\r", false},
-                                      {longLine.substr(0, kMaxCandumpLogLine), true},
-                                      {"c", false},
-                                      {longLine.substr(0, kMaxCandumpLogLine), true}};
-  for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{4096},
-                                  std::size_t{5000}, stream.size()}) {
+  const std::vector<Line> expected = {
+      {"a", false},    {"", false},
+      {"bb\r", false}, {longLine.substr(0, kMaxCandumpLogLine), true},
+      {"c", false},    {longLine.substr(0, kMaxCandumpLogLine), true}};
+  for (const std::size_t piece :
+       {std::size_t{1}, std::size_t{7}, std::size_t{4096}, std::size_t{5000}, stream.size()}) {
     SCOPED_TRACE(piece);
     LogLineSplitter splitter;
     std::vector<Line> lines;
@@ -186,8 +184,8 @@ TEST(CandumpLogReaderTest, HandsOutTheFramesAndNamesTheLinesItSkips) {
   std::vector<CandumpLogEntry> entries;
   while (std::optional<CandumpLogEntry> e = reader.next()) entries.push_back(*e);
   EXPECT_EQ(entries, (std::vector<CandumpLogEntry>{entry(1000000, "can0", "181#01"),
-                                                    entry(1200000, "can1", "00000701#R"),
-                                                    entry(1300000, "can0", "182#02")}));
+                                                   entry(1200000, "can1", "00000701#R"),
+                                                   entry(1300000, "can0", "182#02")}));
   std::vector<std::size_t> lines;
   for (const auto& [line, what] : problems) lines.push_back(line);
   EXPECT_EQ(lines, (std::vector<std::size_t>{3, 4, 6}));

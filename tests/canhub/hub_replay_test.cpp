@@ -118,8 +118,8 @@ class HubReplaySessionTest : public ::testing::Test {
   std::unique_ptr<ReplayPlayer> player(std::vector<std::string> frames) {
     auto entries = std::make_shared<std::vector<CandumpLogEntry>>();
     for (const std::string& f : frames) {
-      entries->push_back(CandumpLogEntry{std::chrono::microseconds(1'000'000), "can0",
-                                         *parseCandump(f)});
+      entries->push_back(
+          CandumpLogEntry{std::chrono::microseconds(1'000'000), "can0", *parseCandump(f)});
     }
     auto next = std::make_shared<std::size_t>(0);
     return std::make_unique<ReplayPlayer>(
@@ -158,9 +158,9 @@ TEST_F(HubReplaySessionTest, StartsWhenAClientOfTheBusEntersRawModeAndIsRecorded
 
   exchange(early, "< rawmode >< send 182 1 AA >");
   EXPECT_EQ(framesIn(exchange(listener, "")), std::vector<std::string>{"182#AA"});
-  EXPECT_EQ(recordedFrames(recording.read()),
-            (std::vector<std::string>{"sim0 181#01", "sim0 701#R", "sim0 12345678#0203",
-                                      "sim0 182#AA"}));
+  EXPECT_EQ(
+      recordedFrames(recording.read()),
+      (std::vector<std::string>{"sim0 181#01", "sim0 701#R", "sim0 12345678#0203", "sim0 182#AA"}));
 }
 
 // With --bitrate the replay waits while the bus's wire queue is full instead of losing frames.
@@ -172,8 +172,8 @@ class HubReplayPacedTest : public HubReplaySessionTest {
 };
 
 TEST_F(HubReplayPacedTest, AFullWireQueueHoldsTheReplayBackNothingIsLost) {
-  const std::vector<std::string> frames = {"181#01", "181#02", "181#03", "181#04", "181#05",
-                                           "181#06", "181#07"};
+  const std::vector<std::string> frames = {"181#01", "181#02", "181#03", "181#04",
+                                           "181#05", "181#06", "181#07"};
   hub_.replay("sim0", "memory", player(frames));
   canbus::UniqueFd listener = connect();
   EXPECT_EQ(exchange(listener, ""), "< hi >");
@@ -229,8 +229,8 @@ std::vector<std::string> receive(canbus::Channel& channel, std::size_t count) {
 
 TEST(HubRecordReplayTest, ASessionRecordedThenReplayedIntoABusArrivesWholeAndInOrder) {
   TempPath session;
-  const std::vector<std::string> sent = {"181#D204", "701#R",           "080#",
-                                         "00000701#R2", "12345678#0011223344556677", "581#4300"};
+  const std::vector<std::string> sent = {
+      "181#D204", "701#R", "080#", "00000701#R2", "12345678#0011223344556677", "581#4300"};
   {
     HubProcess hub({"--listen", "127.0.0.1:0", "--record", session.path()});
     ASSERT_TRUE(hub.started()) << hub.firstLine();
@@ -268,6 +268,19 @@ TEST(HubRecordReplayTest, ASessionRecordedThenReplayedIntoABusArrivesWholeAndInO
   EXPECT_EQ(recordedFrames(again.read()), expected);
   EXPECT_NE(errors.read().find("replay done, 6 frames played into bench"), std::string::npos)
       << errors.read();
+}
+
+// Paced: the replay's frames wait for the wire, and the last one is not left waiting.
+TEST(HubRecordReplayTest, APacedReplayDeliversEveryFrame) {
+  TempPath trace(
+      "(1.000000) can0 181#01\n"
+      "(1.000000) can0 181#02\n"
+      "(1.100000) can0 181#03\n");
+  HubProcess hub({"--listen", "127.0.0.1:0", "--bitrate", "10000", "--replay", trace.path()});
+  ASSERT_TRUE(hub.started()) << hub.firstLine();
+  std::unique_ptr<canbus::Channel> listener = open(hub.url("sim0"));
+  ASSERT_TRUE(listener);
+  EXPECT_EQ(receive(*listener, 3), (std::vector<std::string>{"181#01", "181#02", "181#03"}));
 }
 
 TEST(HubRecordReplayTest, BadLinesAreNamedAndSkippedTheRestIsPlayed) {

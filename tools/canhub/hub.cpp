@@ -137,11 +137,13 @@ std::optional<Clock::time_point> Hub::playReplay(Clock::time_point now) {
 
 bool Hub::serveOnce(int stopFd, std::optional<Clock::duration> limit) {
   const Clock::time_point now = Clock::now();
+  // The replay first: what it puts on a paced wire counts in releasePaced()'s next wake.
+  const std::optional<Clock::time_point> replayDue = playReplay(now);
   std::optional<Clock::time_point> wake = releasePaced(now);
   const auto wakeBy = [&wake](Clock::time_point when) {
     wake = wake ? std::min(*wake, when) : when;
   };
-  if (const std::optional<Clock::time_point> due = playReplay(now)) wakeBy(*due);
+  if (replayDue) wakeBy(*replayDue);
   if (const std::optional<Clock::time_point> stalled = closeStalled(now)) wakeBy(*stalled);
   for (auto& [id, client] : clients_) {
     if (client->closing) continue;
@@ -336,7 +338,8 @@ void Hub::deliver(const std::string& busName, uint64_t sender, const canbus::Fra
   const sc::Timestamp time = wallClock();
   // Recorded whether or not anyone else listens: the frame was on the bus.
   if (recorder_) {
-    recorder_->add(busName, frame, std::chrono::microseconds(time.seconds * 1'000'000 + time.microseconds));
+    recorder_->add(busName, frame,
+                   std::chrono::microseconds(time.seconds * 1'000'000 + time.microseconds));
   }
   const auto bus = buses_.find(busName);
   if (bus == buses_.end()) return;

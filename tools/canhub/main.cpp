@@ -129,19 +129,18 @@ std::variant<std::unique_ptr<canhub::ReplayPlayer>, std::string> openReplay(
   };
   auto problems = std::make_shared<Problems>();
   const std::string file = replay.file;
-  auto opened = canbus::CandumpLogReader::open(
-      file, [problems, file](std::size_t line, const std::string& what) {
-        if (line == 0) {
-          std::fprintf(stderr, "canhub: %s: %s\n", file.c_str(), what.c_str());
-          return;
-        }
-        if (++problems->count <= kNamedProblems) {
-          std::fprintf(stderr, "canhub: %s:%zu: %s\n", file.c_str(), line, what.c_str());
-        } else if (problems->count == kNamedProblems + 1) {
-          std::fprintf(stderr, "canhub: %s: further skipped lines are only counted\n",
-                       file.c_str());
-        }
-      });
+  auto opened = canbus::CandumpLogReader::open(file, [problems, file](std::size_t line,
+                                                                      const std::string& what) {
+    if (line == 0) {
+      std::fprintf(stderr, "canhub: %s: %s\n", file.c_str(), what.c_str());
+      return;
+    }
+    if (++problems->count <= kNamedProblems) {
+      std::fprintf(stderr, "canhub: %s:%zu: %s\n", file.c_str(), line, what.c_str());
+    } else if (problems->count == kNamedProblems + 1) {
+      std::fprintf(stderr, "canhub: %s: further skipped lines are only counted\n", file.c_str());
+    }
+  });
   if (auto* error = std::get_if<std::string>(&opened)) return *error;
   std::shared_ptr<canbus::CandumpLogReader> reader =
       std::move(std::get<std::unique_ptr<canbus::CandumpLogReader>>(opened));
@@ -219,7 +218,8 @@ int main(int argc, char** argv) {
     }
     return usageError("unknown argument '" + std::string(arg) + "'");
   }
-  if (!replay && (replayBus || replaySpeed)) return usageError("--bus and --speed go with --replay");
+  if (!replay && (replayBus || replaySpeed))
+    return usageError("--bus and --speed go with --replay");
   if (replay) {
     if (replayBus) replay->bus = *replayBus;
     if (replaySpeed) replay->speed = *replaySpeed;

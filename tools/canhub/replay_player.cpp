@@ -25,7 +25,8 @@ void ReplayPlayer::pull() {
     nextOffset_ = std::chrono::microseconds(0);
   } else {
     // Stamps are at most 10^12 s, so the difference cannot overflow.
-    const std::chrono::microseconds step = std::max(next_->time - lastStamp_, std::chrono::microseconds(0));
+    const std::chrono::microseconds step =
+        std::max(next_->time - lastStamp_, std::chrono::microseconds(0));
     nextOffset_ = std::min(nextOffset_ + std::min(step, kLongestOffset), kLongestOffset);
   }
   lastStamp_ = next_->time;
@@ -42,8 +43,8 @@ std::optional<Clock::time_point> ReplayPlayer::nextDue() const {
   // Rounded to the clock's tick; the offset is capped, so the product stays far from overflow.
   const double ticks = static_cast<double>(nextOffset_.count()) / speed_ *
                        (static_cast<double>(Clock::period::den) / Clock::period::num) / 1e6;
-  const double cap = static_cast<double>(
-      std::chrono::duration_cast<Clock::duration>(kLongestOffset).count());
+  const double cap =
+      static_cast<double>(std::chrono::duration_cast<Clock::duration>(kLongestOffset).count());
   return start_ + Clock::duration(static_cast<Clock::rep>(std::llround(std::min(ticks, cap))));
 }
 
