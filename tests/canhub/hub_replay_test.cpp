@@ -304,6 +304,25 @@ TEST(HubRecordReplayTest, BadLinesAreNamedAndSkippedTheRestIsPlayed) {
   }
 }
 
+// A file of garbage does not flood stderr: 20 lines are named, the rest counted.
+TEST(HubRecordReplayTest, ManyBadLinesAreCountedAfterTheFirstTwenty) {
+  std::string content;
+  for (int i = 0; i < 25; ++i) content += "garbage\n";
+  content += "(1.000000) can0 181#01\n";
+  TempPath trace(content);
+  TempPath errors;
+  HubProcess hub({"--listen", "127.0.0.1:0", "--replay", trace.path()}, errors.path());
+  ASSERT_TRUE(hub.started()) << hub.firstLine();
+  std::unique_ptr<canbus::Channel> listener = open(hub.url("sim0"));
+  ASSERT_TRUE(listener);
+  EXPECT_EQ(receive(*listener, 1), std::vector<std::string>{"181#01"});
+  EXPECT_EQ(hub.stop(), 0);
+  const std::string said = errors.read();
+  EXPECT_NE(said.find(trace.path() + ":20: "), std::string::npos) << said;
+  EXPECT_EQ(said.find(trace.path() + ":21: "), std::string::npos) << said;
+  EXPECT_NE(said.find(trace.path() + ": 25 lines skipped in all"), std::string::npos) << said;
+}
+
 TEST(HubRecordReplayTest, FilesThatCannotBeUsedStopTheHubBeforeItListens) {
   TempPath onlyFd("(1.000000) can0 123##1DEADBEEF\n");
   TempPath good("(1.000000) can0 181#01\n");
