@@ -18,10 +18,18 @@ namespace canhub::testing {
 class HubProcess {
  public:
   // Starts `canhub ARGS...`; started() is false (firstLine() shows what came) when it did not print
-  // its line within 10 s.
-  explicit HubProcess(std::vector<std::string> args) {
+  // its line within 10 s. With a stderrPath, what the hub says on stderr goes to that file.
+  explicit HubProcess(std::vector<std::string> args, const std::string& stderrPath = {}) {
+    int err = -1;
+    if (!stderrPath.empty()) {
+      err = ::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+      if (err < 0) return;
+    }
     int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return;
+    if (::pipe2(out, O_CLOEXEC) != 0) {
+      if (err >= 0) ::close(err);
+      return;
+    }
     // Everything the child needs is prepared before fork(): after it, only exec.
     std::string program = CANHUB_PATH;
     std::vector<char*> argv;
@@ -31,10 +39,12 @@ class HubProcess {
     pid_ = ::fork();
     if (pid_ == 0) {
       ::dup2(out[1], STDOUT_FILENO);
+      if (err >= 0) ::dup2(err, STDERR_FILENO);
       ::execv(program.c_str(), argv.data());
       ::_exit(127);
     }
     ::close(out[1]);
+    if (err >= 0) ::close(err);
     stdout_ = out[0];
     line_ = readLine(std::chrono::seconds(10));
     const std::string prefix = "listening on ";
@@ -59,6 +69,24 @@ class HubProcess {
   pid_t pid() const { return pid_; }
   std::string url(const std::string& bus) const {
     return "socketcand://127.0.0.1:" + std::to_string(port_) + "/" + bus;
+  }
+
+  // What the hub writes to stdout after its first line, up to its end (or the time limit).
+  std::string readRest(std::chrono::seconds limit) {
+    std::string rest;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            deadline - std::chrono::steady_clock::now())
+                            .count();
+      pollfd entry{stdout_, POLLIN, 0};
+      if (left <= 0 || ::poll(&entry, 1, static_cast<int>(left)) <= 0) break;
+      char buffer[4096];
+      const ssize_t n = ::read(stdout_, buffer, sizeof buffer);
+      if (n <= 0) break;
+      rest.append(buffer, static_cast<std::size_t>(n));
+    }
+    return rest;
   }
 
   // Sends the signal and returns the exit status (or -1 when it did not exit within 10 s).

@@ -21,6 +21,10 @@ namespace sc = canbus::socketcand;
 
 constexpr std::size_t kReadChunk = 64 * 1024;
 constexpr std::size_t kKernelSendBuffer = 128 * 1024;
+// The replay's frames come from no client: a sender id that no client has (they count from 1).
+constexpr uint64_t kReplaySender = 0;
+// Frames a replay plays in one round at most, so that clients are served between its bursts.
+constexpr std::size_t kReplayBurst = 1024;
 
 sc::Timestamp wallClock() {
   timespec now{};
@@ -91,14 +95,55 @@ std::optional<std::string> Hub::listen() {
 void Hub::run(int stopFd) {
   while (serveOnce(stopFd, std::nullopt)) {
   }
+  flushRecording();
+}
+
+void Hub::record(std::unique_ptr<Recorder> recorder) { recorder_ = std::move(recorder); }
+
+void Hub::replay(std::string bus, std::string name, std::unique_ptr<ReplayPlayer> player) {
+  replay_ = Replay{std::move(bus), std::move(name), std::move(player)};
+}
+
+void Hub::flushRecording() {
+  if (!recorder_) return;
+  if (const std::optional<std::string> error = recorder_->flush()) {
+    std::fprintf(stderr, "canhub: %s\n", error->c_str());
+  }
+}
+
+std::optional<Clock::time_point> Hub::playReplay(Clock::time_point now) {
+  if (!replay_ || !replay_->player->started()) return std::nullopt;
+  ReplayPlayer& player = *replay_->player;
+  for (std::size_t i = 0; i < kReplayBurst; ++i) {
+    const std::optional<Clock::time_point> due = player.nextDue();
+    if (!due || *due > now) break;
+    if (options_.bitrate != 0) {
+      // The wire is busy: the frame waits in the log until releasePaced() makes room.
+      const auto bus = buses_.find(replay_->bus);
+      if (bus != buses_.end() && bus->second.paced.size() >= options_.pacedQueueLimit) {
+        return std::nullopt;
+      }
+    }
+    enqueue(replay_->bus, kReplaySender, *player.takeDue(now));
+  }
+  if (player.finished()) {
+    std::fprintf(stderr, "canhub: %s: replay done, %zu frames played into %s\n",
+                 replay_->name.c_str(), player.played(), replay_->bus.c_str());
+    replay_.reset();
+    return std::nullopt;
+  }
+  return player.nextDue();
 }
 
 bool Hub::serveOnce(int stopFd, std::optional<Clock::duration> limit) {
   const Clock::time_point now = Clock::now();
+  // The replay first: what it puts on a paced wire counts in releasePaced()'s next wake.
+  const std::optional<Clock::time_point> replayDue = playReplay(now);
   std::optional<Clock::time_point> wake = releasePaced(now);
   const auto wakeBy = [&wake](Clock::time_point when) {
     wake = wake ? std::min(*wake, when) : when;
   };
+  if (replayDue) wakeBy(*replayDue);
   if (const std::optional<Clock::time_point> stalled = closeStalled(now)) wakeBy(*stalled);
   for (auto& [id, client] : clients_) {
     if (client->closing) continue;
@@ -106,6 +151,8 @@ bool Hub::serveOnce(int stopFd, std::optional<Clock::duration> limit) {
     if (client->hasOutput() && client->held(now)) wakeBy(client->heldUntil());
   }
   sweep();
+  // Whole lines reach the file before the loop waits: a stop finds nothing unwritten.
+  flushRecording();
   if (limit) wakeBy(now + *limit);
 
   std::vector<pollfd>& fds = pollFds_;
@@ -138,6 +185,7 @@ bool Hub::serveOnce(int stopFd, std::optional<Clock::duration> limit) {
     if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) readFrom(client);
   }
   sweep();
+  flushRecording();
   return true;
 }
 
@@ -250,6 +298,7 @@ void Hub::handle(ClientConnection& client, const std::string& body) {
       // the ok now, then hold the traffic for this client a moment (queued, not dropped).
       client.flush(Clock::now());
       client.holdUntil(Clock::now() + options_.rawModeHold);
+      if (replay_ && client.bus == replay_->bus) replay_->player->start(Clock::now());
       return;
     case Kind::rtrmode:
       client.rtrMode = true;
@@ -271,18 +320,29 @@ void Hub::handle(ClientConnection& client, const std::string& body) {
 }
 
 void Hub::transmit(ClientConnection& sender, const canbus::Frame& frame) {
-  if (options_.bitrate == 0) return deliver(sender.bus, sender.id(), frame);
-  Bus& bus = buses_[sender.bus];
-  if (bus.paced.size() >= options_.pacedQueueLimit) {
-    return reply(sender, "< error transmit queue full >");
+  if (!enqueue(sender.bus, sender.id(), frame)) reply(sender, "< error transmit queue full >");
+}
+
+bool Hub::enqueue(const std::string& busName, uint64_t sender, const canbus::Frame& frame) {
+  if (options_.bitrate == 0) {
+    deliver(busName, sender, frame);
+    return true;
   }
-  bus.paced.push_back(PacedFrame{frame, sender.id(), Clock::now()});
+  Bus& bus = buses_[busName];
+  if (bus.paced.size() >= options_.pacedQueueLimit) return false;
+  bus.paced.push_back(PacedFrame{frame, sender, Clock::now()});
+  return true;
 }
 
 void Hub::deliver(const std::string& busName, uint64_t sender, const canbus::Frame& frame) {
+  const sc::Timestamp time = wallClock();
+  // Recorded whether or not anyone else listens: the frame was on the bus.
+  if (recorder_) {
+    recorder_->add(busName, frame,
+                   std::chrono::microseconds(time.seconds * 1'000'000 + time.microseconds));
+  }
   const auto bus = buses_.find(busName);
   if (bus == buses_.end()) return;
-  const sc::Timestamp time = wallClock();
   std::string dataMessage;
   for (const uint64_t id : bus->second.members) {
     if (id == sender) continue;

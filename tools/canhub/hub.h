@@ -19,6 +19,8 @@
 #include "canbus/frame.h"
 #include "canbus/unique_fd.h"
 #include "client_connection.h"
+#include "recorder.h"
+#include "replay_player.h"
 
 namespace canhub {
 
@@ -49,6 +51,13 @@ class Hub {
   // Serves clients until stopFd becomes readable (or fails).
   void run(int stopFd);
 
+  // Records every frame put on a bus from now on (canhub --record).
+  void record(std::unique_ptr<Recorder> recorder);
+  // Plays a log into bus `bus`, as if a client had sent its frames, starting when a client of
+  // that bus enters raw mode (so that the first frames find a listener). `name` (the file)
+  // names the replay in the hub's messages.
+  void replay(std::string bus, std::string name, std::unique_ptr<ReplayPlayer> player);
+
   // The pieces of run(), for driving the hub without a listening socket (tests, fuzzing):
   // takes a connected socket as a client (greeted at once); false when the hub is full.
   bool addClient(canbus::UniqueFd fd, std::string peer);
@@ -66,6 +75,11 @@ class Hub {
     uint64_t sender;
     Clock::time_point queuedAt;
   };
+  struct Replay {
+    std::string bus;
+    std::string name;
+    std::unique_ptr<ReplayPlayer> player;
+  };
   struct Bus {
     std::vector<uint64_t> members;
     std::deque<PacedFrame> paced;
@@ -77,6 +91,11 @@ class Hub {
   void handle(ClientConnection& client, const std::string& body);
   void reply(ClientConnection& client, std::string message);
   void transmit(ClientConnection& sender, const canbus::Frame& frame);
+  // Puts a frame on a bus (paced or at once); false when the bus's wire queue is full.
+  bool enqueue(const std::string& busName, uint64_t sender, const canbus::Frame& frame);
+  // Plays the replay's frames that are due; returns when it needs the loop again, if ever.
+  std::optional<Clock::time_point> playReplay(Clock::time_point now);
+  void flushRecording();
   void deliver(const std::string& busName, uint64_t sender, const canbus::Frame& frame);
   // Delivers paced frames whose wire time is over; returns the next completion, if any.
   std::optional<Clock::time_point> releasePaced(Clock::time_point now);
@@ -91,6 +110,8 @@ class Hub {
   uint64_t nextId_ = 1;
   std::map<uint64_t, std::unique_ptr<ClientConnection>> clients_;
   std::map<std::string, Bus, std::less<>> buses_;
+  std::unique_ptr<Recorder> recorder_;
+  std::optional<Replay> replay_;
   std::vector<pollfd> pollFds_;    // kept between rounds to spare allocations
   std::vector<uint64_t> pollIds_;  // pollIds_[i] is the client of pollFds_[i + 2]
 };
