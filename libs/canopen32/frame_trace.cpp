@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "canbus/candump_log.h"
+
 namespace canopen32 {
 
 std::unique_ptr<FrameTrace> FrameTrace::open(const std::string& path) {
@@ -14,10 +16,9 @@ FrameTrace::~FrameTrace() { std::fclose(file_); }
 
 std::string FrameTrace::line(Duration wall, const std::string& channel,
                              const canbus::Frame& frame) {
-  const long long us = wall.count() < 0 ? 0 : static_cast<long long>(wall.count());
-  char stamp[40];
-  std::snprintf(stamp, sizeof stamp, "(%lld.%06lld) ", us / 1000000, us % 1000000);
-  return stamp + channel + " " + canbus::toCandump(frame);
+  // The one log-line format canhub --replay and candump readers share.
+  return canbus::formatCandumpLogLine(
+      {std::chrono::duration_cast<std::chrono::microseconds>(wall), channel, frame});
 }
 
 void FrameTrace::write(const std::string& channel, const canbus::Frame& frame) {
