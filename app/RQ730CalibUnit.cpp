@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include <QShowEvent>
 #include <QStatusBar>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 
 #include "ErrorMessage.h"
@@ -272,11 +274,26 @@ void TFormMain::SetupDevice(uint8_t id) {
   CANopenMaster->NMT(id, KCO_NMT_START);
 }
 
-void TFormMain::SetPanelStyle(int points, Qt::Alignment alignment) {
+void TFormMain::SetPanelText(const QString& text, int points, Qt::Alignment alignment) {
   QFont font = PanelWeight->font();
-  font.setPixelSize(PointsToPixels(points));
+  // The label's room inside its frame; with a frame it also indents its text by half an "x".
+  const int room = PanelWeight->contentsRect().width() - 2 * PanelWeight->margin();
+  const auto width = [&](const QFont& candidate) {
+    const QFontMetrics metrics(candidate);
+    return metrics.horizontalAdvance(text) + metrics.horizontalAdvance(QLatin1Char('x')) / 2;
+  };
+  int pixels = PointsToPixels(points);
+  font.setPixelSize(pixels);
+  // Glyph widths grow about in proportion to the size: one step down by the ratio, then pixel
+  // by pixel for the rounding.
+  if (const int wide = width(font); wide > room && room > 0) {
+    pixels = std::max(1, pixels * room / wide);
+    font.setPixelSize(pixels);
+    while (pixels > 1 && width(font) > room) font.setPixelSize(--pixels);
+  }
   PanelWeight->setFont(font);
   PanelWeight->setAlignment(alignment);
+  PanelWeight->setText(text);
 }
 
 void TFormMain::CANopenMasterPDOrx(TCANopenMaster* /*Sender*/, uint8_t& id, uint8_t& num) {
@@ -284,20 +301,19 @@ void TFormMain::CANopenMasterPDOrx(TCANopenMaster* /*Sender*/, uint8_t& id, uint
     if (num == 1) LegalRQ730_WriteWeight(id, SignatureWeight, Weight);
     if (num == 2) LegalRQ730_WriteZeroIndication(id, SignatureZeroIndication, ZeroIndication);
     if (num == 3) {
-      SetPanelStyle(70, Qt::AlignRight | Qt::AlignVCenter);
+      const Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
       // A value that is no number shows dashes; the clipboard and the serial port get nothing
       // rather than a made-up number.
       if (const std::optional<QString> text = WeightText(WeightUnrounded)) {
-        PanelWeight->setText(*text + QStringLiteral(" kg"));
+        SetPanelText(*text + QStringLiteral(" kg"), 70, right);
         QGuiApplication::clipboard()->setText(*text);
         SendWeightTelegram(WeightUnrounded);
       } else {
-        PanelWeight->setText(QStringLiteral("---- kg"));
+        SetPanelText(QStringLiteral("---- kg"), 70, right);
       }
     }
   } else {
-    SetPanelStyle(40, Qt::AlignCenter);
-    PanelWeight->setText(QStringLiteral("warm up..."));
+    SetPanelText(QStringLiteral("warm up..."), 40, Qt::AlignCenter);
   }
   // The first non-zero value ends the warm-up (a NaN compares unequal but is no weight).
   if (WeightUnrounded != 0.0F && !std::isnan(WeightUnrounded)) WeightFound = true;

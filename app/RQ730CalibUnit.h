@@ -58,8 +58,10 @@ class TFormMain : public QWidget {
   friend struct TFormMainProbe;  // tests read the private fields
 
   void SetupDevice(uint8_t id);
-  // Panel font size in points and alignment for the warm-up text and for the weight.
-  void SetPanelStyle(int points, Qt::Alignment alignment);
+  // Shows text in the panel at the given font size in points and alignment; a text wider than
+  // the panel at that size (a long weight, or a fall-back font wider than Arial) gets the
+  // largest size at which it fits, so that no digit is ever cut off.
+  void SetPanelText(const QString& text, int points, Qt::Alignment alignment);
   // Relays a displayed weight to the serial port, when one is chosen.
   void SendWeightTelegram(float weight);
 

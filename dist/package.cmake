@@ -18,6 +18,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The weight panel is drawn in Arial; Liberation Sans has its metrics.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-liberation2)
 # dpkg-shlibdeps must find the package's own libraries, not look for another package holding them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
     ${CMAKE_BINARY_DIR}/bin)

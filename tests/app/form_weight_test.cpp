@@ -1,6 +1,7 @@
 // Device set-up, weight display and operator commands of the main window, against the fake
 // driver with a fake module behind its SDO server and the fake legal display.
 #include <QClipboard>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QPushButton>
 #include <cmath>
@@ -194,6 +195,24 @@ TEST_F(FormWeighing, WarmUpUntilTheFirstNonZeroWeightThenTheWeightInLargeDigits)
   const std::vector<fake_legal::Call> last(fake_legal::calls().end() - 2, fake_legal::calls().end());
   EXPECT_EQ(last, (std::vector<fake_legal::Call>{{"WriteWeight", {kModule, 0xBEEF, -5}},
                                                  {"WriteZeroIndication", {kModule, 0x1234, 1}}}));
+}
+
+// Whatever font the machine has for Arial, and however long the number, every digit shows: a
+// cut-off leading digit would make 1235 kg read as 235 kg.
+TEST_F(FormWeighing, WeightTooWideForThePanelIsShownSmallerAndWhole) {
+  bootModule();
+  weight(1.0F);
+  const int room = form->PanelWeight->contentsRect().width();
+  for (const float kg : {1235.0F, -99999.0F, 3.0e9F, -3.0e38F}) {
+    weight(kg);
+    const QFontMetrics metrics(form->PanelWeight->font());
+    EXPECT_LE(metrics.horizontalAdvance(panel()) + metrics.horizontalAdvance(QLatin1Char('x')) / 2,
+              room)
+        << panel().toStdString() << " at " << form->PanelWeight->font().pixelSize() << " px";
+    EXPECT_EQ(clipboard() + " kg", panel());
+  }
+  weight(7.0F);
+  EXPECT_EQ(form->PanelWeight->font().pixelSize(), 93);  // a short weight is back at 70 pt
 }
 
 TEST_F(FormWeighing, LegalDisplayCallsCarryTheNodeIdOfThePdo) {

@@ -63,7 +63,7 @@ int main(void) {
   return 0;
 }
 C
-flags=$(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --cflags --libs canopen32)
+flags=$(PKG_CONFIG_PATH=$(dirname "$pc") PKG_CONFIG_SYSROOT_DIR=$root pkg-config --cflags --libs canopen32)
 libdir=$(dirname "$(dirname "$pc")")  # canopen32.pc lies in LIBDIR/pkgconfig
 echo "pkg-config: $flags"
 cc -std=c99 -Wall -Werror "$work/probe.c" $flags -Wl,-rpath,"$libdir" -o "$work/probe"
