@@ -33,6 +33,10 @@ OpenResult openChannel(std::string_view url, const OpenOptions& options) {
   return std::unique_ptr<Channel>(openLoopback(std::get<LoopbackUrl>(target).name));
 }
 
+OpenResult openChannelByDriver(std::string_view driver, const OpenOptions& options) {
+  return widen(SocketCanChannel::openByDriver(driver, options.bitrate));
+}
+
 const char* toString(ErrorKind kind) {
   switch (kind) {
     case ErrorKind::badUrl:

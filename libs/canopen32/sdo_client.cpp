@@ -250,8 +250,8 @@ void SdoClient::sendNextSegment(Now now, uint8_t node, Transfer& transfer) {
 
 bool SdoClient::sendStep(Now now, uint8_t node, Transfer& transfer,
                          const std::array<uint8_t, 8>& data) {
-  if (context_.send(0x600 + node, data) != kSent) {
-    complete(node, kSdoSendFailed);
+  if (const Code sent = context_.send(0x600 + node, data); sent != kSent) {
+    complete(node, sent == kBusOff ? kBusOff : kSdoSendFailed);
     return false;
   }
   transfer.deadline = now.steady + timeout_;
