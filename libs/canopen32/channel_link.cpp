@@ -78,8 +78,10 @@ void ChannelLink::setUnavailable(const std::string& reason) {
   reason_ = reason;
   std::string text = "CAN channel not available: " + reason;
   if (opener_) {
-    text += " The library tries to reopen " + url_ + " every " +
-            std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(kReopenInterval).count()) + " ms.";
+    text += " The library tries again every " +
+            std::to_string(
+                std::chrono::duration_cast<std::chrono::milliseconds>(kReopenInterval).count()) +
+            " ms.";
   }
   setDetail(kChannelUnavailable, text);
 }
