@@ -40,13 +40,13 @@ void checkResult(const std::variant<canbus::LinkInfo, int>& result, std::size_t 
              "a link with more text (%zu, %zu) than the answer (%zu)", link.name.size(),
              link.kind.size(), answerSize);
   if (link.kind != "can") {
-    FUZZ_CHECK(!link.bitrate && !link.restartMs && !link.canState,
-               "CAN settings on a \"%s\" link", link.kind.c_str());
+    FUZZ_CHECK(!link.bitrate && !link.restartMs && !link.canState, "CAN settings on a \"%s\" link",
+               link.kind.c_str());
   }
   if (link.canState) {
-    FUZZ_CHECK(static_cast<uint32_t>(*link.canState) <=
-                   static_cast<uint32_t>(canbus::CanState::sleeping),
-               "controller state %u", static_cast<unsigned>(*link.canState));
+    FUZZ_CHECK(
+        static_cast<uint32_t>(*link.canState) <= static_cast<uint32_t>(canbus::CanState::sleeping),
+        "controller state %u", static_cast<unsigned>(*link.canState));
   }
 }
 
@@ -66,9 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Every request against the answer as it is.
   {
-    canbus::NetlinkClient client([&answer](const Bytes&) -> std::variant<Bytes, int> {
-      return answer;
-    });
+    canbus::NetlinkClient client(
+        [&answer](const Bytes&) -> std::variant<Bytes, int> { return answer; });
     checkResult(client.readLink(5), answer.size());
     checkError(client.setUp(5, true));
     checkError(client.setBitrate(5, 500000));

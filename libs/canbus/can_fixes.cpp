@@ -6,8 +6,9 @@ namespace {
 std::string persistent(const std::string& name, uint32_t bitrate) {
   return " To keep the bit rate and the automatic restart across re-plugging and reboots, let "
          "systemd-networkd set them: a file /etc/systemd/network/80-" +
-         name + ".network with \"[Match] Name=" + name + "\" and \"[CAN] BitRate=" +
-         networkdBitrate(bitrate) + " RestartSec=" + std::to_string(kRestartMs) +
+         name + ".network with \"[Match] Name=" + name +
+         "\" and \"[CAN] BitRate=" + networkdBitrate(bitrate) +
+         " RestartSec=" + std::to_string(kRestartMs) +
          "ms\" (one setting per line), then: sudo systemctl enable --now systemd-networkd "
          "(or a udev rule that runs the commands when the adapter appears).";
 }
@@ -32,11 +33,10 @@ std::string canFixText(CanFix fix, std::string_view interface, uint32_t bitrate)
     case CanFix::absent:
       return "Plug in the adapter and check with `ip link show type can` that " +
              (name.empty() ? std::string("it") : name) + " appears.";
-    case CanFix::down:
-      return "Fix: " + ip + " up." + persistent(name, bitrate) + capability();
+    case CanFix::down: return "Fix: " + ip + " up." + persistent(name, bitrate) + capability();
     case CanFix::bitrate:
-      return "Fix: " + ip + " down; " + ip + " type can bitrate " + std::to_string(bitrate) +
-             "; " + ip + " up." + persistent(name, bitrate) + capability();
+      return "Fix: " + ip + " down; " + ip + " type can bitrate " + std::to_string(bitrate) + "; " +
+             ip + " up." + persistent(name, bitrate) + capability();
     case CanFix::busOff:
       return "Fix: " + ip + " type can restart." + persistent(name, bitrate) + capability();
     case CanFix::cannotRestart:

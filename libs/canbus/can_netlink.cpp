@@ -165,7 +165,7 @@ std::variant<LinkInfo, int> parseAnswer(const std::vector<uint8_t>& answer, uint
         if (header.nlmsg_len < sizeof(nlmsghdr) + sizeof(nlmsgerr)) return EPROTO;
         const nlmsgerr error = load<nlmsgerr>(data + pos + sizeof(nlmsghdr));
         if (error.error > 0 || error.error < -4095) return EPROTO;  // no errno value
-        if (error.error == 0) return wantLink ? EPROTO : 0;       // 0 is the acknowledgement
+        if (error.error == 0) return wantLink ? EPROTO : 0;         // 0 is the acknowledgement
         return -error.error;
       }
       if (header.nlmsg_type == RTM_NEWLINK && wantLink) {
@@ -190,8 +190,8 @@ NetlinkExchange netlinkToKernel() {
     ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
-    if (::sendto(fd.get(), request.data(), request.size(), 0,
-                 reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) {
+    if (::sendto(fd.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel),
+                 sizeof kernel) < 0) {
       return errno;
     }
     std::vector<uint8_t> buffer(32 * 1024);
@@ -211,7 +211,8 @@ NetlinkExchange netlinkToKernel() {
 }
 
 std::string netlinkErrorText(int error) {
-  if (error == EPROTO) return "the kernel's netlink answer made no sense (" + errnoText(error) + ")";
+  if (error == EPROTO)
+    return "the kernel's netlink answer made no sense (" + errnoText(error) + ")";
   return errnoText(error);
 }
 

@@ -38,13 +38,13 @@ std::string refusal(int error) {
 // An interface that is there but cannot be read over netlink.
 Error unreadable(const std::string& name, int error) {
   if (isGoneError(error)) {
-    return Error{ErrorKind::noSuchInterface,
-                 "CAN interface " + name + " disappeared while it was being opened. " +
-                     canFixText(CanFix::absent, name, 0)};
+    return Error{ErrorKind::noSuchInterface, "CAN interface " + name +
+                                                 " disappeared while it was being opened. " +
+                                                 canFixText(CanFix::absent, name, 0)};
   }
-  return Error{ErrorKind::notSupported, "The state of CAN interface " + name +
-                                            " cannot be read over netlink: " +
-                                            netlinkErrorText(error) + "."};
+  return Error{ErrorKind::notSupported,
+               "The state of CAN interface " + name +
+                   " cannot be read over netlink: " + netlinkErrorText(error) + "."};
 }
 
 // Gives a real controller the bit rate: down, the rate, restart-ms (a driver without restart
@@ -179,21 +179,20 @@ std::variant<std::unique_ptr<SocketCanChannel>, Error> SocketCanChannel::open(
                        errnoText(*error) + "), so CAN interface " + name +
                        " cannot be opened; load the modules with: sudo modprobe can_raw"};
     }
-    return Error{
-        isDenied(*error) ? ErrorKind::permissionDenied : ErrorKind::notSupported,
-        "Cannot open a CAN socket for " + name + ": " + errnoText(*error) + "."};
+    return Error{isDenied(*error) ? ErrorKind::permissionDenied : ErrorKind::notSupported,
+                 "Cannot open a CAN socket for " + name + ": " + errnoText(*error) + "."};
   }
   const int index = host.indexOf(name);
   if (index <= 0) {
-    return Error{ErrorKind::noSuchInterface,
-                 "CAN interface " + name + " does not exist (CAN interfaces here: " +
-                     describeCanInterfaces(host.sysfsRoot) + "). " +
-                     canFixText(CanFix::absent, name, bitrate)};
+    return Error{ErrorKind::noSuchInterface, "CAN interface " + name +
+                                                 " does not exist (CAN interfaces here: " +
+                                                 describeCanInterfaces(host.sysfsRoot) + "). " +
+                                                 canFixText(CanFix::absent, name, bitrate)};
   }
   if (!isCanInterface(name, host.sysfsRoot)) {
-    return Error{ErrorKind::noSuchInterface,
-                 "Interface " + name + " is not a CAN interface (CAN interfaces here: " +
-                     describeCanInterfaces(host.sysfsRoot) + ")."};
+    return Error{ErrorKind::noSuchInterface, "Interface " + name +
+                                                 " is not a CAN interface (CAN interfaces here: " +
+                                                 describeCanInterfaces(host.sysfsRoot) + ")."};
   }
   NetlinkClient netlink(host.netlink);
   std::variant<Prepared, Error> prepared = prepareLink(netlink, name, index, bitrate);
@@ -225,8 +224,8 @@ std::variant<std::unique_ptr<SocketCanChannel>, Error> SocketCanChannel::openByD
                    "). " + canFixText(CanFix::absent, "", bitrate)};
 }
 
-SocketCanChannel::SocketCanChannel(UniqueFd fd, std::string interface, int index,
-                                   uint32_t bitrate, SocketCanHost host)
+SocketCanChannel::SocketCanChannel(UniqueFd fd, std::string interface, int index, uint32_t bitrate,
+                                   SocketCanHost host)
     : interface_(std::move(interface)),
       fd_(std::move(fd)),
       index_(index),
@@ -282,10 +281,10 @@ std::string SocketCanChannel::notice() const {
 
 Error SocketCanChannel::lost(int error) {
   state_ = ChannelState::down;
-  lostText_ = isGoneError(error) ? "CAN interface " + interface_ + " is gone (" +
-                                       errnoText(error) + "; adapter unplugged?)."
-                                 : "CAN interface " + interface_ + " is down (" +
-                                       errnoText(error) + ").";
+  lostText_ = isGoneError(error)
+                  ? "CAN interface " + interface_ + " is gone (" + errnoText(error) +
+                        "; adapter unplugged?)."
+                  : "CAN interface " + interface_ + " is down (" + errnoText(error) + ").";
   return Error{ErrorKind::connectionLost, lostText_};
 }
 

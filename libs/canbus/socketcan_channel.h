@@ -52,12 +52,14 @@ class SocketCanChannel final : public Channel {
   // commands that fix it. An interface that is down is brought up the same way; one that is
   // bus-off is restarted. Virtual interfaces (vcan) have no bit rate.
   static std::variant<std::unique_ptr<SocketCanChannel>, Error> open(
-      std::string_view interface, uint32_t bitrate, const SocketCanHost& host = SocketCanHost::kernel());
+      std::string_view interface, uint32_t bitrate,
+      const SocketCanHost& host = SocketCanHost::kernel());
 
   // Opens the first CAN interface whose kernel driver is `driver` (by sysfs, at every call), so
   // a re-plugged adapter is found under whatever name it got, and another adapter never.
   static std::variant<std::unique_ptr<SocketCanChannel>, Error> openByDriver(
-      std::string_view driver, uint32_t bitrate, const SocketCanHost& host = SocketCanHost::kernel());
+      std::string_view driver, uint32_t bitrate,
+      const SocketCanHost& host = SocketCanHost::kernel());
 
   // A channel on an open socket (bound to the interface `index` named `interface`) whose link
   // runs at `bitrate` (for the fix texts).

@@ -11,17 +11,14 @@ InitFailure initFailureFor(uint8_t hardware, const std::string& url, const canbu
   const std::string where =
       "kcoInit: hardware code " + std::to_string(hardware) + " (" + url + "): ";
   switch (error.kind) {
-    case canbus::ErrorKind::badUrl:
-      return {kInitBadUrl, where + error.message};
+    case canbus::ErrorKind::badUrl: return {kInitBadUrl, where + error.message};
     case canbus::ErrorKind::noSuchInterface: {
       const bool hint =
           url.rfind("socketcand://", 0) == 0 && error.message.find("running") == std::string::npos;
       return {kInitNoInterface, where + error.message + (hint ? " (is the hub running?)" : "")};
     }
-    case canbus::ErrorKind::notSupported:
-      return {kInitNoKernelCan, where + error.message};
-    case canbus::ErrorKind::permissionDenied:
-      return {kInitPermission, where + error.message};
+    case canbus::ErrorKind::notSupported: return {kInitNoKernelCan, where + error.message};
+    case canbus::ErrorKind::permissionDenied: return {kInitPermission, where + error.message};
     case canbus::ErrorKind::bitrateMismatch: {
       std::string text = where + error.message;
       if (text.find("ip link") == std::string::npos && url.rfind("socketcan://", 0) == 0) {
@@ -29,8 +26,7 @@ InitFailure initFailureFor(uint8_t hardware, const std::string& url, const canbu
       }
       return {kInitBitrateMismatch, text};
     }
-    default:
-      return {kInitFailed, where + error.message};
+    default: return {kInitFailed, where + error.message};
   }
 }
 
@@ -52,9 +48,7 @@ Code ChannelLink::send(const canbus::Frame& frame) {
   if (!channel_) return kChannelUnavailable;
   if (auto error = channel_->send(frame)) {
     switch (error->kind) {
-      case canbus::ErrorKind::connectionLost:
-        markLost(error->message);
-        return kChannelUnavailable;
+      case canbus::ErrorKind::connectionLost: markLost(error->message); return kChannelUnavailable;
       case canbus::ErrorKind::busOff:
         setDetail(kBusOff, "CAN controller is bus-off: " + error->message);
         return kBusOff;

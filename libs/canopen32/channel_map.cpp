@@ -55,10 +55,8 @@ std::variant<std::string, InitFailure> channelUrlFor(uint8_t hardware, const cha
   if (auto* failure = std::get_if<InitFailure>(&configured)) return std::move(*failure);
   if (auto& url = std::get<std::optional<std::string>>(configured)) return *url;
   switch (hardware) {
-    case 1:
-      return std::string("socketcan://vcan0");
-    case 2:
-      return std::string("socketcan://vcan1");
+    case 1: return std::string("socketcan://vcan0");
+    case 2: return std::string("socketcan://vcan1");
     case 8: {
       if (auto name = findInterface ? findInterface("peak_usb") : std::nullopt) {
         return "socketcan://" + *name;

@@ -1,6 +1,8 @@
 // The netlink requests on CAN links, byte for byte as the kernel documents them (struct
 // nlmsghdr, struct ifinfomsg, IFLA_LINKINFO with IFLA_INFO_KIND "can" and IFLA_INFO_DATA, each
 // attribute padded to 4 bytes), and what comes of every kind of answer.
+#include "canbus/can_netlink.h"
+
 #include <gtest/gtest.h>
 #include <linux/can/netlink.h>
 #include <linux/if_link.h>
@@ -13,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "canbus/can_netlink.h"
 #include "fake_can_kernel.h"
 
 namespace canbus {
@@ -38,19 +39,17 @@ Bytes join(std::initializer_list<Bytes> parts) {
   return all;
 }
 
-constexpr uint8_t kGetLink = 18;  // RTM_GETLINK
-constexpr uint8_t kNewLink = 16;  // RTM_NEWLINK
-constexpr uint8_t kRequest = 1;   // NLM_F_REQUEST
+constexpr uint8_t kGetLink = 18;    // RTM_GETLINK
+constexpr uint8_t kNewLink = 16;    // RTM_NEWLINK
+constexpr uint8_t kRequest = 1;     // NLM_F_REQUEST
 constexpr uint8_t kRequestAck = 5;  // NLM_F_REQUEST | NLM_F_ACK
 
 // IFLA_LINKINFO (18) { IFLA_INFO_KIND (1) "can", IFLA_INFO_DATA (2) { inner } }.
 Bytes canLinkInfo(const Bytes& inner) {
   const auto dataLength = static_cast<uint8_t>(4 + inner.size());
   const auto linkInfoLength = static_cast<uint8_t>(4 + 8 + dataLength);
-  return join({{linkInfoLength, 0, 18, 0},
-               {7, 0, 1, 0, 'c', 'a', 'n', 0},
-               {dataLength, 0, 2, 0},
-               inner});
+  return join(
+      {{linkInfoLength, 0, 18, 0}, {7, 0, 1, 0, 'c', 'a', 'n', 0}, {dataLength, 0, 2, 0}, inner});
 }
 
 TEST(CanNetlinkRequests, HaveTheKernelsLayout) {

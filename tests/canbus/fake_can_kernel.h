@@ -6,13 +6,13 @@
 #pragma once
 
 #include <fcntl.h>
-#include <net/if.h>
 #include <linux/can.h>
 #include <linux/can/error.h>
 #include <linux/can/netlink.h>
 #include <linux/if_link.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
+#include <net/if.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -101,8 +101,8 @@ struct FakeLink {
   uint32_t restartMs = 0;
   uint32_t state = CAN_STATE_ERROR_ACTIVE;
   std::string kind = "can";
-  bool admin = false;              // CAP_NET_ADMIN
-  bool restartSupported = true;    // the driver has do_set_mode (restart, restart-ms)
+  bool admin = false;            // CAP_NET_ADMIN
+  bool restartSupported = true;  // the driver has do_set_mode (restart, restart-ms)
   bool exists = true;
 };
 
@@ -248,8 +248,7 @@ class FakeKernel {
         link.state = CAN_STATE_ERROR_ACTIVE;
         deliverError(CAN_ERR_RESTARTED);
         return errorAnswer(sequence, 0);
-      default:
-        return errorAnswer(sequence, EINVAL);
+      default: return errorAnswer(sequence, EINVAL);
     }
   }
 

@@ -257,8 +257,10 @@ struct ErrnoCase {
 
 TEST_F(FakeCan, SendErrorsMapToKindAndState) {
   const std::vector<ErrnoCase> cases = {
-      {ENOBUFS, ErrorKind::sendFailed, ChannelState::active, "transmit queue of CAN interface can0 is full"},
-      {EAGAIN, ErrorKind::sendFailed, ChannelState::active, "transmit queue of CAN interface can0 is full"},
+      {ENOBUFS, ErrorKind::sendFailed, ChannelState::active,
+       "transmit queue of CAN interface can0 is full"},
+      {EAGAIN, ErrorKind::sendFailed, ChannelState::active,
+       "transmit queue of CAN interface can0 is full"},
       {ENETDOWN, ErrorKind::connectionLost, ChannelState::down, "can0 is down"},
       {ENXIO, ErrorKind::connectionLost, ChannelState::down, "can0 is gone"},
       {ENODEV, ErrorKind::connectionLost, ChannelState::down, "can0 is gone"},
@@ -436,7 +438,9 @@ struct RefusedCase {
 
 TEST_F(FakeCan, WhatTheProgramMayNotFixIsSaidWithItsFix) {
   const std::vector<RefusedCase> cases = {
-      {"wrong bit rate", [](FakeLink& l) { l.bitrate = 250000; }, ErrorKind::bitrateMismatch,
+      {"wrong bit rate",
+       [](FakeLink& l) { l.bitrate = 250000; },
+       ErrorKind::bitrateMismatch,
        {"can0 runs at 250000 bit/s, but 500000 bit/s is needed", "CAP_NET_ADMIN",
         "Fix: sudo ip link set can0 down; sudo ip link set can0 type can bitrate 500000; sudo ip "
         "link set can0 up.",
@@ -451,7 +455,9 @@ TEST_F(FakeCan, WhatTheProgramMayNotFixIsSaidWithItsFix) {
        {"can0 has no bit rate yet", "sudo ip link set can0 type can bitrate 500000",
         "80-can0.network"},
        {"Run as root"}},
-      {"down", [](FakeLink& l) { l.up = false; }, ErrorKind::permissionDenied,
+      {"down",
+       [](FakeLink& l) { l.up = false; },
+       ErrorKind::permissionDenied,
        {"can0 is down", "Fix: sudo ip link set can0 up.", "[Match] Name=can0"},
        {"bitrate 500000;"}},
   };

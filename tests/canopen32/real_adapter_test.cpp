@@ -33,8 +33,8 @@ class RealAdapter : public ::testing::Test {
   }
   ChannelOpener opener() {
     return [this](std::string_view, const canbus::OpenOptions& options) -> canbus::OpenResult {
-      auto opened = canbus::SocketCanChannel::openByDriver("peak_usb", options.bitrate,
-                                                           kernel.host());
+      auto opened =
+          canbus::SocketCanChannel::openByDriver("peak_usb", options.bitrate, kernel.host());
       if (auto* error = std::get_if<canbus::Error>(&opened)) return *error;
       return std::unique_ptr<canbus::Channel>(
           std::move(std::get<std::unique_ptr<canbus::SocketCanChannel>>(opened)));
@@ -89,8 +89,8 @@ TEST_F(RealAdapter, BusOff) {
   auto opened = canbus::SocketCanChannel::open("can0", 500000, kernel.host());
   ASSERT_TRUE(std::holds_alternative<std::unique_ptr<canbus::SocketCanChannel>>(opened));
   ChannelLink link("socketcan://can0", {},
-                   std::move(std::get<std::unique_ptr<canbus::SocketCanChannel>>(opened)),
-                   opener(), nullptr);
+                   std::move(std::get<std::unique_ptr<canbus::SocketCanChannel>>(opened)), opener(),
+                   nullptr);
   kernel.link.state = CAN_STATE_BUS_OFF;
   kernel.deliverError(CAN_ERR_BUSOFF);
   while (link.receive()) {
