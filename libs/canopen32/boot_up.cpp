@@ -1,14 +1,17 @@
 #include "boot_up.h"
 
+#include "cia301/cob_id.h"
+#include "cia301/nmt.h"
+
 namespace canopen32 {
 
 bool handleBootUp(Context& context, const canbus::Frame& frame) {
-  const uint32_t node = frame.id - 0x700;
-  if (frame.remote || frame.id < 0x701 || frame.id > 0x77F || frame.length != 1 ||
-      frame.data[0] != 0x00) {
+  const auto node = cia301::nodeOf(frame.id, cia301::kErrorControlBase);
+  if (frame.remote || !node || frame.length != 1 ||
+      frame.data[0] != static_cast<uint8_t>(cia301::NmtState::bootUp)) {
     return false;
   }
-  context.emit({Event::Kind::boot, static_cast<uint8_t>(node)});
+  context.emit(BootUp{*node});
   return true;
 }
 

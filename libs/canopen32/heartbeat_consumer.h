@@ -22,6 +22,8 @@ class HeartbeatConsumer {
   Code set(Now now, uint8_t node, uint16_t function, uint16_t timeMs);
   void handle(Now now, const canbus::Frame& frame);
   void tick(Now now);
+  // When tick next has something to do: the earliest time a running node's beat is missing.
+  std::optional<Duration> nextDeadline() const;
 
  private:
   enum class State { off, waiting, running, stopped };

@@ -1,5 +1,7 @@
 #include "node_guarding.h"
 
+#include "cia301/cob_id.h"
+#include "cia301/nmt.h"
 #include "drivers/canopen.h"
 #include "nmt_state.h"
 
@@ -11,40 +13,40 @@ Code NodeGuarding::set(Now now, uint8_t node, uint16_t function, uint16_t guardT
   const bool on = function == KCO_NODEGUARD_ON && guardTimeMs != 0 && factor != 0;
   if (node == 0 && !on) {
     for (Node& each : nodes_) each = Node{};
-    context_.dropPending(Event::Kind::nodeGuard, 0);
+    context_.dropPending<GuardingReport>(0);
     return KCO_NODEGUARD_OK;
   }
   if (!validNode(node)) return kBadNode;
   Node& guarded = nodes_[node];
   guarded = Node{};
-  context_.dropPending(Event::Kind::nodeGuard, node);
+  context_.dropPending<GuardingReport>(node);
   if (on) {
     guarded.active = true;
     guarded.guardTime = std::chrono::milliseconds(guardTimeMs);
     guarded.lifeTime = guarded.guardTime * factor;
     guarded.nextRequest = now.steady;
     guarded.lastReply = now.steady;
-    context_.emit(
-        {Event::Kind::nodeGuard, node, KCO_NODEGUARD_ACTIVATED, KCO_NODEGUARD_NMT_UNKNOWN});
+    context_.emit(GuardingReport{node, KCO_NODEGUARD_ACTIVATED, KCO_NODEGUARD_NMT_UNKNOWN});
   }
   return KCO_NODEGUARD_OK;
 }
 
 bool NodeGuarding::handle(Now now, const canbus::Frame& frame) {
-  if (frame.remote || frame.length != 1 || frame.id < 0x701 || frame.id > 0x77F) return false;
-  const auto node = static_cast<uint8_t>(frame.id - 0x700);
+  const auto cobNode = cia301::nodeOf(frame.id, cia301::kErrorControlBase);
+  if (frame.remote || frame.length != 1 || !cobNode) return false;
+  const uint8_t node = *cobNode;
   Node& guarded = nodes_[node];
   if (!requestOut_[node]) return false;
   requestOut_[node] = false;
   guarded.awaiting = false;
-  const uint8_t toggle = frame.data[0] >> 7;
-  const uint8_t nmt = frame.data[0] & 0x7F;
+  const uint8_t toggle = (frame.data[0] & cia301::kGuardingToggle) != 0 ? 1 : 0;
+  const auto nmt = static_cast<uint8_t>(frame.data[0] & ~cia301::kGuardingToggle);
   const bool toggleOk = toggle == expectedToggle_[node];
   expectedToggle_[node] = toggle ^ 1;  // follows the node also after a toggle error
   if (!guarded.active) return true;    // the reply to a request sent before switch-off
   if (!toggleOk) {
-    context_.emit({Event::Kind::nodeGuard, node, KCO_NODEGUARD_TOGGLE_ERROR,
-                   nmtCode(KCO_NODEGUARD_NMT_UNKNOWN, nmt)});
+    context_.emit(GuardingReport{node, KCO_NODEGUARD_TOGGLE_ERROR,
+                                 nmtCode(KCO_NODEGUARD_NMT_UNKNOWN, nmt)});
     return true;
   }
   guarded.lastReply = now.steady;
@@ -54,8 +56,8 @@ bool NodeGuarding::handle(Now now, const canbus::Frame& frame) {
   guarded.missReported = false;
   guarded.lifeReported = false;
   if (report) {
-    context_.emit({Event::Kind::nodeGuard, node, KCO_NODEGUARD_STATE_CHANGED,
-                   nmtCode(KCO_NODEGUARD_NMT_UNKNOWN, nmt)});
+    context_.emit(GuardingReport{node, KCO_NODEGUARD_STATE_CHANGED,
+                                 nmtCode(KCO_NODEGUARD_NMT_UNKNOWN, nmt)});
   }
   return true;
 }
@@ -69,26 +71,39 @@ void NodeGuarding::restartToggle(uint8_t node) {
 }
 
 void NodeGuarding::tick(Now now) {
-  for (uint8_t node = 1; node <= 127; ++node) {
+  for (uint8_t node = cia301::kFirstNodeId; node <= cia301::kLastNodeId; ++node) {
     Node& guarded = nodes_[node];
     if (!guarded.active) continue;
     if (!guarded.lifeReported && now.steady - guarded.lastReply > guarded.lifeTime) {
       guarded.lifeReported = true;
-      context_.emit({Event::Kind::nodeGuard, node, KCO_NODEGUARD_LIFE_TIME_ELAPSED,
-                     KCO_NODEGUARD_NMT_UNKNOWN});
+      context_.emit(
+          GuardingReport{node, KCO_NODEGUARD_LIFE_TIME_ELAPSED, KCO_NODEGUARD_NMT_UNKNOWN});
     }
     if (now.steady < guarded.nextRequest) continue;
     if (guarded.awaiting && !guarded.missReported) {
       guarded.missReported = true;
       context_.emit(
-          {Event::Kind::nodeGuard, node, KCO_NODEGUARD_RESPONSE_MISSED, KCO_NODEGUARD_NMT_UNKNOWN});
+          GuardingReport{node, KCO_NODEGUARD_RESPONSE_MISSED, KCO_NODEGUARD_NMT_UNKNOWN});
     }
     guarded.nextRequest += guarded.guardTime;
     if (guarded.nextRequest <= now.steady) guarded.nextRequest = now.steady + guarded.guardTime;
     guarded.awaiting = true;
     requestOut_[node] = true;
-    context_.send(0x700 + node, {}, true);
+    context_.send(cia301::kErrorControlBase + node, {}, true);
   }
+}
+
+std::optional<Duration> NodeGuarding::nextDeadline() const {
+  // The next request, and the moment the life time has passed without a good reply.
+  std::optional<Duration> next;
+  for (const Node& guarded : nodes_) {
+    if (!guarded.active) continue;
+    next = earliest(next, guarded.nextRequest);
+    if (!guarded.lifeReported) {
+      next = earliest(next, guarded.lastReply + guarded.lifeTime + Duration{1});
+    }
+  }
+  return next;
 }
 
 }  // namespace canopen32

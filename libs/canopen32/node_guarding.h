@@ -33,6 +33,8 @@ class NodeGuarding {
   // The node's boot-up message, or an NMT reset the master sent to it (0: to all nodes).
   void restartToggle(uint8_t node);
   void tick(Now now);
+  // When tick next has something to do: a request is due or a life time runs out.
+  std::optional<Duration> nextDeadline() const;
 
  private:
   struct Node {

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstring>
 
+#include "cia301/cob_id.h"
+
 namespace canopen32 {
 
 Code Pdos::request(Now now, uint8_t node, uint8_t num, uint16_t function, uint16_t direction,
@@ -13,12 +15,17 @@ Code Pdos::request(Now now, uint8_t node, uint8_t num, uint16_t function, uint16
   const bool receive = direction == KCO_PDO_RECEIVE;
   auto& table = receive ? receive_ : transmit_;
   const bool numberOk = num >= 1 && num <= 4;
-  const uint32_t cobId = (receive ? 0x180u : 0x200u) + (num - 1u) * 0x100u + node;
+  // The node transmits what the master receives, and the other way round.
+  const uint32_t cobId = receive ? cia301::tpdoCobId(num, node) : cia301::rpdoCobId(num, node);
   if (function == KCO_PDO_REMOVE) {
     if (validNode(node) && numberOk) {
       table.erase(cobId);
-      context_.dropPending(receive ? Event::Kind::pdoReceived : Event::Kind::pdoTransmitted, node,
-                           num);
+      if (receive) {
+        context_.subscriptions().unsubscribe(cobId);
+        context_.dropPending<PdoReceived>(node, num);
+      } else {
+        context_.dropPending<PdoTransmitted>(node, num);
+      }
     }
     return KCO_PDO_OK;
   }
@@ -47,25 +54,27 @@ Code Pdos::request(Now now, uint8_t node, uint8_t num, uint16_t function, uint16
     pdo.nextSend = now.steady + pdo.period;
   }
   table[cobId] = std::move(pdo);
+  if (receive) {
+    context_.subscriptions().subscribe(cobId,
+                                       [this](Now, const canbus::Frame& frame) { handle(frame); });
+  }
   return KCO_PDO_OK;
 }
 
-bool Pdos::handle(const canbus::Frame& frame) {
-  if (frame.remote) return false;
+void Pdos::handle(const canbus::Frame& frame) {
   const auto it = receive_.find(frame.id);
-  if (it == receive_.end()) return false;
+  if (frame.remote || it == receive_.end()) return;
   const Pdo& pdo = it->second;
   if (frame.length < pdo.totalLength) {
     ++lengthMismatches_;
-    return true;
+    return;
   }
   unsigned offset = 0;
   for (const Mapped& entry : pdo.entries) {
     std::memcpy(entry.data, frame.data.data() + offset, entry.length);
     offset += entry.length;
   }
-  context_.emit({Event::Kind::pdoReceived, pdo.node, pdo.num});
-  return true;
+  context_.emit(PdoReceived{pdo.node, pdo.num});
 }
 
 void Pdos::tick(Now now) {
@@ -80,9 +89,17 @@ void Pdos::tick(Now now) {
       offset += entry.length;
     }
     if (context_.send(cobId, std::span<const uint8_t>(data.data(), pdo.totalLength)) == kSent) {
-      context_.emit({Event::Kind::pdoTransmitted, pdo.node, pdo.num});
+      context_.emit(PdoTransmitted{pdo.node, pdo.num});
     }
   }
+}
+
+std::optional<Duration> Pdos::nextDeadline() const {
+  std::optional<Duration> next;
+  for (const auto& [cobId, pdo] : transmit_) {
+    if (pdo.period.count() != 0) next = earliest(next, pdo.nextSend);
+  }
+  return next;
 }
 
 }  // namespace canopen32

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "drivers/canopen.h"
@@ -23,9 +24,11 @@ class Pdos {
   // kcoPDO. Removing is always accepted.
   Code request(Now now, uint8_t node, uint8_t num, uint16_t function, uint16_t direction,
                const kcoPdoEntry* entries, uint32_t value);
-  // True when the frame belonged to an installed receive PDO.
-  bool handle(const canbus::Frame& frame);
+  // An installed receive PDO subscribes its COB-ID; this takes its frames.
+  void handle(const canbus::Frame& frame);
   void tick(Now now);
+  // When the next transmit PDO is due; nothing while none is sent on its own.
+  std::optional<Duration> nextDeadline() const;
 
   // Received frames that were too short for their mapping (dropped, not reported).
   uint64_t lengthMismatches() const { return lengthMismatches_; }

@@ -1,5 +1,6 @@
 // A fixed-period schedule without drift: due times advance by the period; after a long stall
-// it restarts from now instead of sending a burst.
+// it restarts from now instead of sending a burst. And a producer built on it that one request
+// switches on and off (SYNC, TIME).
 #pragma once
 
 #include <optional>
@@ -16,6 +17,8 @@ class Periodic {
   }
   void stop() { due_.reset(); }
   bool running() const { return due_.has_value(); }
+  // The next due time, nothing while stopped.
+  std::optional<Duration> next() const { return due_; }
 
   // True (and the next due time set) when a period has come round.
   bool due(Duration now) {
@@ -28,6 +31,41 @@ class Periodic {
  private:
   Duration period_{0};
   std::optional<Duration> due_;
+};
+
+// A producer that sends once per period; the first message goes out at once.
+class PeriodicProducer {
+ public:
+  // The request's function codes and results.
+  struct Codes {
+    uint16_t on;
+    uint16_t off;
+    Code ok;
+    Code badFunction;
+  };
+
+  PeriodicProducer(Context& context, Codes codes) : context_(context), codes_(codes) {}
+
+  // codes.ok or a refusal. A period of 0 switches it off.
+  Code set(Now now, uint16_t function, uint16_t periodMs) {
+    if (function != codes_.on && function != codes_.off) return codes_.badFunction;
+    if (function == codes_.off || periodMs == 0) {
+      schedule_.stop();
+    } else {
+      schedule_.start(now.steady, std::chrono::milliseconds(periodMs), Duration{0});
+    }
+    return codes_.ok;
+  }
+  // When the next message is due; nothing while off.
+  std::optional<Duration> nextDeadline() const { return schedule_.next(); }
+
+ protected:
+  bool due(Now now) { return schedule_.due(now.steady); }
+  Context& context_;
+
+ private:
+  Codes codes_;
+  Periodic schedule_;
 };
 
 }  // namespace canopen32

@@ -5,25 +5,21 @@
 
 #include <array>
 
+#include "drivers/canopen.h"
 #include "periodic.h"
-#include "service_context.h"
 
 namespace canopen32 {
 
 // The six data bytes of TIME_OF_DAY for a wall time since the Unix epoch.
 std::array<uint8_t, 6> timeOfDay(Duration wall);
 
-class TimeProducer {
+class TimeProducer : public PeriodicProducer {
  public:
-  explicit TimeProducer(Context& context) : context_(context) {}
+  explicit TimeProducer(Context& context)
+      : PeriodicProducer(context, {KCO_TIMESTAMP_ON, KCO_TIMESTAMP_OFF, KCO_TIMESTAMP_OK,
+                                   kTimestampBadFunction}) {}
 
-  // KCO_TIMESTAMP_OK or a refusal. A period of 0 switches it off.
-  Code set(Now now, uint16_t function, uint16_t periodMs);
   void tick(Now now);
-
- private:
-  Context& context_;
-  Periodic schedule_;
 };
 
 }  // namespace canopen32

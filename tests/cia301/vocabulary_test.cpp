@@ -7,6 +7,7 @@
 #include "cia301/cob_id.h"
 #include "cia301/little_endian.h"
 #include "cia301/nmt.h"
+#include "cia301/objects.h"
 #include "cia301/sdo.h"
 #include "cia301/sdo_abort_codes.h"
 
@@ -106,6 +107,22 @@ TEST(Cia301, AbortTableAndLittleEndian) {
   EXPECT_EQ(bytes, (std::array<uint8_t, 4>{0x44, 0x33, 0x22, 0x11}));
   EXPECT_EQ(getLe(bytes), 0x11223344u);
   EXPECT_EQ(getLe16(bytes), 0x3344);
+}
+
+TEST(Cia301Objects, IndexesAndMappingEntries) {
+  EXPECT_EQ(kDeviceName, 0x1008);
+  EXPECT_EQ(kProducerHeartbeatTime, 0x1017);
+  EXPECT_EQ(kIdentity, 0x1018);
+  EXPECT_EQ(rpdoCommunication(1), 0x1400);
+  EXPECT_EQ(rpdoMapping(4), 0x1603);
+  EXPECT_EQ(tpdoCommunication(2), 0x1801);
+  EXPECT_EQ(tpdoMapping(3), 0x1A02);
+  // 0x60000120: index 0x6000, sub-index 1, 32 bits.
+  const MappingEntry entry = mappingEntry(0x60000120);
+  EXPECT_EQ(entry.index, 0x6000);
+  EXPECT_EQ(entry.subIndex, 1);
+  EXPECT_EQ(entry.bits, 32);
+  EXPECT_EQ(mappingEntryValue({0x2001, 0x02, 0x10}), 0x20010210u);
 }
 
 }  // namespace
