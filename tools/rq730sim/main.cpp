@@ -84,13 +84,17 @@ class Program {
   bool sleep() {
     pollfd fds[2];
     nfds_t count = 0;
-    const int channelFd = module_.channel() ? module_.channel()->pollFd() : -1;
+    // A lost channel's descriptor may stay readable (end of stream) until it is reopened.
+    const canbus::Channel* channel = module_.channel();
+    const bool lost = !channel || channel->state() == canbus::ChannelState::down;
+    const int channelFd = lost ? -1 : channel->pollFd();
     if (channelFd >= 0) fds[count++] = {channelFd, POLLIN, 0};
     const nfds_t stdinSlot = count;
     if (stdinOpen_) fds[count++] = {STDIN_FILENO, POLLIN, 0};
 
     const auto now = Clock::now();
-    Clock::time_point wake = now + (channelFd >= 0 ? kLongestSleep : kLongestSleepWithoutFd);
+    Clock::time_point wake =
+        now + (channelFd >= 0 || lost ? kLongestSleep : kLongestSleepWithoutFd);
     auto earlier = [&](std::optional<Clock::time_point> due) {
       if (due && *due < wake) wake = *due;
     };
