@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "cia301/cob_id.h"
+#include "cia301/emcy.h"
 #include "cia301/little_endian.h"
 #include "cia301/nmt.h"
 #include "cia301/objects.h"
@@ -109,20 +110,33 @@ TEST(Cia301, AbortTableAndLittleEndian) {
   EXPECT_EQ(getLe16(bytes), 0x3344);
 }
 
-TEST(Cia301Objects, IndexesAndMappingEntries) {
-  EXPECT_EQ(kDeviceName, 0x1008);
-  EXPECT_EQ(kProducerHeartbeatTime, 0x1017);
-  EXPECT_EQ(kIdentity, 0x1018);
-  EXPECT_EQ(rpdoCommunication(1), 0x1400);
-  EXPECT_EQ(rpdoMapping(4), 0x1603);
-  EXPECT_EQ(tpdoCommunication(2), 0x1801);
-  EXPECT_EQ(tpdoMapping(3), 0x1A02);
-  // 0x60000120: index 0x6000, sub-index 1, 32 bits.
-  const MappingEntry entry = mappingEntry(0x60000120);
-  EXPECT_EQ(entry.index, 0x6000);
-  EXPECT_EQ(entry.subIndex, 1);
-  EXPECT_EQ(entry.bits, 32);
-  EXPECT_EQ(mappingEntryValue({0x2001, 0x02, 0x10}), 0x20010210u);
+TEST(Cia301Emcy, FrameIsCodeLittleEndianThenRegister) {
+  EXPECT_EQ(emcyFrame(kEmcyLifeGuard, kErrorRegisterGeneric | kErrorRegisterCommunication),
+            (EmcyFrame{0x30, 0x81, 0x11, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(emcyFrame(kEmcyPdoLength, 0x01), (EmcyFrame{0x10, 0x82, 0x01, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(emcyFrame(kEmcyErrorReset, 0), (EmcyFrame{}));
+}
+
+TEST(Cia301Objects, PdoObjectsAndMappingEntriesAsTheyGoOverTheBus) {
+  // Reading TPDO 2's first mapping entry and RPDO 1's event timer.
+  EXPECT_EQ(sdoInitiateUploadRequest(kTpdoMappingBase + 1, 1),
+            (SdoFrame{0x40, 0x01, 0x1A, 0x01, 0, 0, 0, 0}));
+  EXPECT_EQ(sdoInitiateUploadRequest(kRpdoCommunicationBase, kPdoEventTimerSub),
+            (SdoFrame{0x40, 0x00, 0x14, 0x05, 0, 0, 0, 0}));
+  EXPECT_EQ(sdoInitiateUploadRequest(kTpdoCommunicationBase + 3, kPdoTransmissionTypeSub),
+            (SdoFrame{0x40, 0x03, 0x18, 0x02, 0, 0, 0, 0}));
+  EXPECT_EQ(sdoInitiateUploadRequest(kRpdoMappingBase, 0),
+            (SdoFrame{0x40, 0x00, 0x16, 0x00, 0, 0, 0, 0}));
+  EXPECT_EQ(sdoInitiateUploadRequest(kHeartbeatTimeObject, 0),
+            (SdoFrame{0x40, 0x17, 0x10, 0x00, 0, 0, 0, 0}));
+  // 0x2100 sub 0, 16 bits, as an expedited download of the entry.
+  std::array<uint8_t, 4> entry{};
+  putLe(entry, pdoMappingEntry(0x2100, 0, 16));
+  EXPECT_EQ(entry, (std::array<uint8_t, 4>{0x10, 0x00, 0x00, 0x21}));
+  const uint32_t fromBus = getLe(std::array<uint8_t, 4>{0x08, 0x01, 0x04, 0x30});
+  EXPECT_EQ(mappedIndex(fromBus), 0x3004);
+  EXPECT_EQ(mappedSubIndex(fromBus), 1);
+  EXPECT_EQ(mappedBits(fromBus), 8u);
 }
 
 }  // namespace
