@@ -1,5 +1,7 @@
 #include "monitor_options.h"
 
+#include "cia301/cob_id.h"
+
 namespace can_monitor {
 namespace {
 
@@ -15,7 +17,7 @@ std::optional<std::pair<uint8_t, uint32_t>> nodeAndValue(const QString& text, ui
                                                          uint32_t high) {
   const QStringList parts = text.split(':');
   if (parts.size() != 2) return std::nullopt;
-  const auto node = number(parts[0], 1, 127);
+  const auto node = number(parts[0], cia301::kFirstNodeId, cia301::kLastNodeId);
   const auto value = number(parts[1], low, high);
   if (!node || !value) return std::nullopt;
   return std::pair{static_cast<uint8_t>(*node), *value};
@@ -95,14 +97,15 @@ std::variant<Options, std::string> parseOptions(const QStringList& arguments) {
       if (!found) return "unsupported bit rate '" + given + "'";
     } else if (name == "--heartbeat") {
       const auto parsed = nodeAndValue(value, 1, 65535);
-      if (!parsed) return "--heartbeat needs NODE:MS (node 1..127, 1..65535 ms), not '" + given + "'";
+      if (!parsed)
+        return "--heartbeat needs NODE:MS (node 1..127, 1..65535 ms), not '" + given + "'";
       options.heartbeats.push_back({parsed->first, static_cast<uint16_t>(parsed->second)});
     } else if (name == "--receive") {
       const auto parsed = nodeAndValue(value, 1, 4);
       if (!parsed) return "--receive needs NODE:NUM (node 1..127, PDO 1..4), not '" + given + "'";
       options.receives.push_back({parsed->first, static_cast<uint8_t>(parsed->second)});
     } else {
-      const auto node = number(value, 1, 127);
+      const auto node = number(value, cia301::kFirstNodeId, cia301::kLastNodeId);
       if (!node) return "--start needs a node 1..127, not '" + given + "'";
       options.starts.push_back(static_cast<uint8_t>(*node));
     }

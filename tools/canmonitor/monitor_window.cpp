@@ -23,6 +23,8 @@
 #include "CANopenException.h"
 #include "CANopenStateTexts.h"
 #include "ExceptionReport.h"
+#include "cia301/cob_id.h"
+#include "cia301/objects.h"
 #include "drivers/canopen.h"
 
 namespace can_monitor {
@@ -62,7 +64,8 @@ QSpinBox* spinBox(int low, int high, int value, const char* name, QWidget* paren
 
 // A node field; 0 (when allowed) means every node.
 QSpinBox* nodeBox(bool allowAll, int value, const char* name, QWidget* parent) {
-  QSpinBox* box = spinBox(allowAll ? 0 : 1, 127, value, name, parent);
+  QSpinBox* box =
+      spinBox(allowAll ? 0 : cia301::kFirstNodeId, cia301::kLastNodeId, value, name, parent);
   if (allowAll) box->setSpecialValueText("all");
   return box;
 }
@@ -230,7 +233,8 @@ QWidget* MonitorWindow::buildServicesGroup() {
         if (attempt("Heartbeat on", [&] {
               if (node != 0 && heartbeatProducer_->isChecked()) {
                 uint16_t producer = static_cast<uint16_t>(time / 2 > 0 ? time / 2 : 1);
-                master_->SDOdownload(node, {0x1017, 0, KCO_TYPE_U16, &producer});
+                master_->SDOdownload(node,
+                                     {cia301::kHeartbeatTimeObject, 0, KCO_TYPE_U16, &producer});
               }
               master_->HEARTBEATon(node, time);
             })) {
@@ -243,7 +247,8 @@ QWidget* MonitorWindow::buildServicesGroup() {
               master_->HEARTBEAToff(node);
               if (node != 0 && heartbeatProducer_->isChecked()) {
                 uint16_t producer = 0;
-                master_->SDOdownload(node, {0x1017, 0, KCO_TYPE_U16, &producer});
+                master_->SDOdownload(node,
+                                     {cia301::kHeartbeatTimeObject, 0, KCO_TYPE_U16, &producer});
               }
             })) {
           showResult("Heartbeat supervision off.");
@@ -332,7 +337,8 @@ QWidget* MonitorWindow::buildPdoGroup() {
     const auto node = static_cast<uint8_t>(pdoNode_->value());
     const auto num = static_cast<uint8_t>(pdoNum_->value());
     if (attempt("Stop PDO", [&] { master_->RxPDOuninstall(node, num, false); })) {
-      showResult(QStringLiteral("Transmit PDO %1 of node %2 no longer received.").arg(num).arg(node));
+      showResult(
+          QStringLiteral("Transmit PDO %1 of node %2 no longer received.").arg(num).arg(node));
     }
   });
   return group;
@@ -390,12 +396,14 @@ void MonitorWindow::connectEvents() {
   master_->OnHEARTBEAT = [this](TCANopenMaster*, uint8_t& id, uint16_t& state, uint16_t& nmt) {
     log(QStringLiteral("node %1: heartbeat %2, NMT %3")
             .arg(id)
-            .arg(stateText(HeartbeatStateText(state), state), stateText(HeartbeatNmtText(nmt), nmt)));
+            .arg(stateText(HeartbeatStateText(state), state),
+                 stateText(HeartbeatNmtText(nmt), nmt)));
   };
   master_->OnNODEGUARD = [this](TCANopenMaster*, uint8_t& id, uint16_t& state, uint16_t& nmt) {
     log(QStringLiteral("node %1: node guarding %2, NMT %3")
             .arg(id)
-            .arg(stateText(NodeguardStateText(state), state), stateText(NodeguardNmtText(nmt), nmt)));
+            .arg(stateText(NodeguardStateText(state), state),
+                 stateText(NodeguardNmtText(nmt), nmt)));
   };
 }
 
@@ -451,8 +459,7 @@ void MonitorWindow::readObject() {
   if (!ok || index > 0xFFFF) return showError("Read: the index must be 0..FFFF (hexadecimal).");
   const auto subindex = static_cast<uint8_t>(sdoSubindex_->value());
   const SdoType& type = kSdoTypes[static_cast<size_t>(sdoType_->currentIndex())];
-  const QString object =
-      QStringLiteral("%1/%2").arg(hex(index, 4), hex(subindex, 2));
+  const QString object = QStringLiteral("%1/%2").arg(hex(index, 4), hex(subindex, 2));
   QString shown;
   const bool read = attempt("Read " + object, [&] {
     if (type.datatype == KCO_TYPE_TEXT) {
@@ -492,11 +499,12 @@ void MonitorWindow::writeObject() {
   uint8_t u8 = static_cast<uint8_t>(value);
   uint16_t u16 = static_cast<uint16_t>(value);
   uint32_t u32 = static_cast<uint32_t>(value);
-  void* variable = type.datatype == KCO_TYPE_U8 ? static_cast<void*>(&u8)
-               : type.datatype == KCO_TYPE_U16 ? static_cast<void*>(&u16)
-                                               : static_cast<void*>(&u32);
+  void* variable = type.datatype == KCO_TYPE_U8    ? static_cast<void*>(&u8)
+                   : type.datatype == KCO_TYPE_U16 ? static_cast<void*>(&u16)
+                                                   : static_cast<void*>(&u32);
   if (attempt("Write " + object, [&] {
-        master_->SDOdownload(node, {static_cast<uint16_t>(index), subindex, type.datatype, variable});
+        master_->SDOdownload(node,
+                             {static_cast<uint16_t>(index), subindex, type.datatype, variable});
       })) {
     showResult(QStringLiteral("Node %1, %2 := %3").arg(node).arg(object).arg(value));
   }
@@ -504,13 +512,13 @@ void MonitorWindow::writeObject() {
 
 void MonitorWindow::receivePdo(uint8_t node, uint8_t num) {
   const bool done = attempt(QStringLiteral("Receive PDO %1 of node %2").arg(num).arg(node), [&] {
-    const auto mappingIndex = static_cast<uint16_t>(0x1A00 + num - 1);
-    const auto communicationIndex = static_cast<uint16_t>(0x1800 + num - 1);
+    const auto mappingIndex = static_cast<uint16_t>(cia301::kTpdoMappingBase + num - 1);
+    const auto communicationIndex = static_cast<uint16_t>(cia301::kTpdoCommunicationBase + num - 1);
     uint8_t count = 0;
     master_->SDOupload(node, {mappingIndex, 0, KCO_TYPE_U8, &count});
-    if (count > 8) {
-      throw std::runtime_error("the node maps " + std::to_string(count) +
-                               " objects, at most 8 are possible");
+    if (count > cia301::kMaxPdoMappedObjects) {
+      throw std::runtime_error("the node maps " + std::to_string(count) + " objects, at most " +
+                               std::to_string(cia301::kMaxPdoMappedObjects) + " are possible");
     }
     std::array<uint8_t, 64>& bytes = (*pdoData_)[node][num - 1U];
     TPdoMappingParam mapping{};
@@ -518,17 +526,18 @@ void MonitorWindow::receivePdo(uint8_t node, uint8_t num) {
     for (uint8_t k = 1; k <= count; ++k) {
       uint32_t entry = 0;
       master_->SDOupload(node, {mappingIndex, k, KCO_TYPE_U32, &entry});
-      const uint32_t bits = entry & 0xFF;
-      if (bits == 0 || bits % 8 != 0 || bits > 64) {
+      const unsigned bits = cia301::mappedBits(entry);
+      if (bits == 0 || bits % 8 != 0 || bits > cia301::kMaxPdoBits) {
         throw std::runtime_error("mapping entry " + std::to_string(k) + " has " +
                                  std::to_string(bits) + " bits; whole bytes are needed");
       }
-      mapping[k - 1U] = {static_cast<uint16_t>(entry >> 16), static_cast<uint8_t>(entry >> 8),
+      mapping[k - 1U] = {cia301::mappedIndex(entry), cia301::mappedSubIndex(entry),
                          static_cast<uint8_t>(bits / 8), bytes.data() + offset};
       offset += bits / 8;
     }
     uint8_t transmissionType = 0;
-    master_->SDOupload(node, {communicationIndex, 2, KCO_TYPE_U8, &transmissionType});
+    master_->SDOupload(node, {communicationIndex, cia301::kPdoTransmissionTypeSub, KCO_TYPE_U8,
+                              &transmissionType});
     master_->RxPDOinstall(node, num, mapping, {transmissionType, 0, 0}, false);
   });
   if (done) showResult(QStringLiteral("Receiving transmit PDO %1 of node %2.").arg(num).arg(node));
@@ -539,7 +548,7 @@ void MonitorWindow::afterBoot(uint8_t node) {
     if (heartbeat.node != node) continue;
     attempt(QStringLiteral("Heartbeat of node %1").arg(node), [&] {
       uint16_t producer = static_cast<uint16_t>(heartbeat.time / 2 > 0 ? heartbeat.time / 2 : 1);
-      master_->SDOdownload(node, {0x1017, 0, KCO_TYPE_U16, &producer});
+      master_->SDOdownload(node, {cia301::kHeartbeatTimeObject, 0, KCO_TYPE_U16, &producer});
       master_->HEARTBEATon(node, heartbeat.time);
     });
   }

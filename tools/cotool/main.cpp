@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cia301/cob_id.h"
+#include "cia301/objects.h"
 #include "drivers/canopen.h"
 
 namespace {
@@ -67,14 +69,10 @@ void onNodeguard(uint8_t, uint16_t, uint16_t) {}
 
 const char* nmtName(uint16_t nmt) {
   switch (nmt) {
-    case KCO_HEARTBEAT_NMT_OPERATIONAL:
-      return "operational";
-    case KCO_HEARTBEAT_NMT_STOPPED:
-      return "stopped";
-    case KCO_HEARTBEAT_NMT_PREOPERATIONAL:
-      return "pre-operational";
-    default:
-      return "unknown state";
+    case KCO_HEARTBEAT_NMT_OPERATIONAL: return "operational";
+    case KCO_HEARTBEAT_NMT_STOPPED: return "stopped";
+    case KCO_HEARTBEAT_NMT_PREOPERATIONAL: return "pre-operational";
+    default: return "unknown state";
   }
 }
 
@@ -158,7 +156,7 @@ std::optional<uint16_t> typeCode(std::string_view type) {
 
 int commandNmt(const std::vector<std::string>& args, bool run) {
   if (args.size() != 2) return usage("nmt takes NODE and a command");
-  const auto node = number(args[0], 127);
+  const auto node = number(args[0], cia301::kLastNodeId);  // 0: all nodes
   if (!node) return usage("NODE must be 0..127");
   const std::string_view name = args[1];
   uint16_t command = 0;
@@ -189,11 +187,11 @@ struct Address {
 };
 
 std::optional<Address> address(const std::vector<std::string>& args, bool forWrite) {
-  const auto node = number(args[0], 127);
+  const auto node = number(args[0], cia301::kLastNodeId);
   const auto index = number(args[1], 0xFFFF);
   const auto subindex = number(args[2], 0xFF);
   const auto type = typeCode(args[3]);
-  if (!node || *node == 0 || !index || !subindex || !type) return std::nullopt;
+  if (!node || !cia301::isNodeId(*node) || !index || !subindex || !type) return std::nullopt;
   if (forWrite && *type == KCO_TYPE_TEXT) return std::nullopt;
   return Address{static_cast<uint8_t>(*node), static_cast<uint16_t>(*index),
                  static_cast<uint8_t>(*subindex), *type};
@@ -219,18 +217,10 @@ int commandRead(const std::vector<std::string>& args, bool run) {
   const uint16_t code = waitSdo();
   if (code != KCO_SDO_DONE) return failed(what, code);
   switch (at->type) {
-    case KCO_TYPE_U8:
-      std::printf("%u (0x%02X)\n", u8, u8);
-      break;
-    case KCO_TYPE_U16:
-      std::printf("%u (0x%04X)\n", u16, u16);
-      break;
-    case KCO_TYPE_U32:
-      std::printf("%u (0x%08X)\n", u32, u32);
-      break;
-    default:
-      std::printf("%s\n", text ? text : "");
-      break;
+    case KCO_TYPE_U8: std::printf("%u (0x%02X)\n", u8, u8); break;
+    case KCO_TYPE_U16: std::printf("%u (0x%04X)\n", u16, u16); break;
+    case KCO_TYPE_U32: std::printf("%u (0x%08X)\n", u32, u32); break;
+    default: std::printf("%s\n", text ? text : ""); break;
   }
   return 0;
 }
@@ -286,7 +276,8 @@ int commandScan(const std::vector<std::string>& args, bool run) {
   }
   for (uint8_t node : nodes) {
     const char* name = nullptr;
-    uint16_t result = kcoSDO(node, 0x1008, 0, KCO_SDO_UPLOAD, KCO_TYPE_TEXT, &name);
+    uint16_t result =
+        kcoSDO(node, cia301::kDeviceNameObject, 0, KCO_SDO_UPLOAD, KCO_TYPE_TEXT, &name);
     if (result == KCO_SDO_ACCEPTED) result = waitSdo();
     if (result == KCO_SDO_DONE) {
       std::printf("node %u: %s\n", node, name ? name : "");
@@ -302,7 +293,7 @@ int commandListen(const std::vector<std::string>& args, bool run) {
   if (!window) return usage("listen takes at most SECONDS");
   if (!run) return 0;
   // Heartbeat supervision of every node, so that their heartbeats are reported.
-  for (int node = 1; node <= 127; ++node) {
+  for (unsigned node = cia301::kFirstNodeId; node <= cia301::kLastNodeId; ++node) {
     kcoHEARTBEAT(static_cast<uint8_t>(node), KCO_HEARTBEAT_ON, 3000);
   }
   seen.listening = true;
