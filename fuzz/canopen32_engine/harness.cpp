@@ -11,6 +11,7 @@
 //  - no heartbeat, guarding or PDO report after the service was switched off (also from inside
 //    a callback), and reports only from inside the loop;
 //  - frames sent are valid; SDO frames only to a node with a transfer running;
+//  - a loop before the engine's next deadline sends and reports nothing;
 //  - an uploaded text stays readable until the node's next text upload, an error text until
 //    the next text of its code, and the text store stays small across all inputs.
 //
@@ -26,11 +27,13 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "canbus/frame.h"
 #include "drivers/canopen.h"
 #include "engine.h"
+#include "error_catalogue.h"
 #include "error_text.h"
 #include "fuzz_check.h"
 
@@ -110,7 +113,6 @@ enum Op : uint8_t {
 struct SdoRequest {
   bool upload = true;
   uint16_t datatype = 0;
-  bool variable = true;  // false: a segmented download of bytes, no variable
   uint16_t index = 0;
   uint8_t subindex = 0;
   std::array<uint8_t, 8> before{};
@@ -172,43 +174,40 @@ class Fuzz final : public canopen32::FrameSink, public canopen32::EventSink {
       FUZZ_CHECK(node == requesting_ || (node <= kNodes && pending_[node]),
                  "SDO frame to node %u without a transfer", node);
     }
+    ++framesSent_;
     return sendResult_;
   }
 
   // EventSink: the reports.
   void deliver(const Event& event) override {
     FUZZ_CHECK(inRequest_ == 0, "report delivered inside a request call");
-    const uint8_t node = event.node;
+    ++reports_;
+    const uint8_t node = canopen32::nodeOf(event);
     // Any node may send EMCY and boot-up; every other report is for a node the input used.
-    const bool anyNode = event.kind == Event::Kind::emcy || event.kind == Event::Kind::boot;
+    const bool anyNode = std::holds_alternative<canopen32::Emergency>(event) ||
+                         std::holds_alternative<canopen32::BootUp>(event);
     FUZZ_CHECK(node >= 1 && node <= (anyNode ? 127 : kNodes), "report for node %u", node);
-    switch (event.kind) {
-      case Event::Kind::sdoUpload:
-      case Event::Kind::sdoDownload:
-        completed(node, event.kind == Event::Kind::sdoUpload, event.a);
-        break;
-      case Event::Kind::pdoReceived: received(node, event.a); break;
-      case Event::Kind::pdoTransmitted:
-        FUZZ_CHECK(event.a >= 1 && event.a <= 4 && tx_[node][event.a].installed,
-                   "transmit PDO %u of node %u reported while not installed", event.a, node);
-        break;
-      case Event::Kind::heartbeat:
-        FUZZ_CHECK(heartbeatOn_[node], "heartbeat report for node %u after switch-off", node);
-        FUZZ_CHECK(event.a >= KCO_HEARTBEAT_WAITING && event.a <= KCO_HEARTBEAT_STOPPED &&
-                       event.b >= KCO_HEARTBEAT_NMT_UNKNOWN &&
-                       event.b <= KCO_HEARTBEAT_NMT_RESET_COMMUNICATION,
-                   "heartbeat report %04X %04X", event.a, event.b);
-        break;
-      case Event::Kind::nodeGuard:
-        FUZZ_CHECK(guardingOn_[node], "guarding report for node %u after switch-off", node);
-        FUZZ_CHECK(event.a >= KCO_NODEGUARD_NOT_ACTIVATED &&
-                       event.a <= KCO_NODEGUARD_STATE_CHANGED &&
-                       event.b >= KCO_NODEGUARD_NMT_UNKNOWN &&
-                       event.b <= KCO_NODEGUARD_NMT_RESET_COMMUNICATION,
-                   "guarding report %04X %04X", event.a, event.b);
-        break;
-      case Event::Kind::emcy:
-      case Event::Kind::boot: break;
+    canopen32::takeDetail(event);  // as the C functions do before the callback
+    if (const auto* done = std::get_if<canopen32::SdoCompleted>(&event)) {
+      completed(*done);
+    } else if (const auto* rx = std::get_if<canopen32::PdoReceived>(&event)) {
+      received(node, rx->num);
+    } else if (const auto* tx = std::get_if<canopen32::PdoTransmitted>(&event)) {
+      FUZZ_CHECK(tx->num >= 1 && tx->num <= 4 && tx_[node][tx->num].installed,
+                 "transmit PDO %u of node %u reported while not installed", tx->num, node);
+    } else if (const auto* beat = std::get_if<canopen32::HeartbeatReport>(&event)) {
+      FUZZ_CHECK(heartbeatOn_[node], "heartbeat report for node %u after switch-off", node);
+      FUZZ_CHECK(beat->state >= KCO_HEARTBEAT_WAITING && beat->state <= KCO_HEARTBEAT_STOPPED &&
+                     beat->nmt >= KCO_HEARTBEAT_NMT_UNKNOWN &&
+                     beat->nmt <= KCO_HEARTBEAT_NMT_RESET_COMMUNICATION,
+                 "heartbeat report %04X %04X", beat->state, beat->nmt);
+    } else if (const auto* guard = std::get_if<canopen32::GuardingReport>(&event)) {
+      FUZZ_CHECK(guardingOn_[node], "guarding report for node %u after switch-off", node);
+      FUZZ_CHECK(guard->state >= KCO_NODEGUARD_NOT_ACTIVATED &&
+                     guard->state <= KCO_NODEGUARD_STATE_CHANGED &&
+                     guard->nmt >= KCO_NODEGUARD_NMT_UNKNOWN &&
+                     guard->nmt <= KCO_NODEGUARD_NMT_RESET_COMMUNICATION,
+                 "guarding report %04X %04X", guard->state, guard->nmt);
     }
     if (callbackAction_) {
       const uint8_t action = *callbackAction_;
@@ -276,10 +275,17 @@ class Fuzz final : public canopen32::FrameSink, public canopen32::EventSink {
 
   static uint8_t nodeOf(uint8_t byte) { return static_cast<uint8_t>(1 + byte % kNodes); }
 
+  // A loop before the engine's next deadline has nothing to do: it sends and reports nothing.
   void advance(Duration by) {
+    const std::optional<Duration> deadline = engine_.nextDeadline();
     now_.steady += by;
     now_.wall += by;
+    const uint64_t sentBefore = framesSent_, reportsBefore = reports_;
     engine_.tick(now_);
+    if (!deadline || now_.steady < *deadline) {
+      FUZZ_CHECK(framesSent_ == sentBefore && reports_ == reportsBefore,
+                 "the loop had work before the engine's next deadline");
+    }
   }
 
   void feed(const canbus::Frame& frame) {
@@ -371,18 +377,12 @@ class Fuzz final : public canopen32::FrameSink, public canopen32::EventSink {
       code = engine_.sdo(now_, node, index, subindex,
                          request.upload ? KCO_SDO_UPLOAD : KCO_SDO_DOWNLOAD, request.datatype,
                          variable.var());
-    } else if (kind == 7) {
-      request.upload = false;
-      request.variable = false;
-      std::vector<uint8_t> bytes(in.byte() % 24);
-      for (uint8_t& b : bytes) b = in.byte();
-      code = engine_.sdoClient().download(now_, node, index, subindex, std::move(bytes),
-                                          in.byte() & 1);
     } else {
-      // Refused requests: unknown type, no variable.
-      const bool nullData = kind == 9;
-      code = engine_.sdo(now_, node, index, subindex, KCO_SDO_UPLOAD,
-                         nullData ? KCO_TYPE_U32 : 0x3006, nullData ? nullptr : variable.var());
+      // Refused requests: a text download, an unknown type, no variable.
+      const uint16_t function = kind == 7 ? KCO_SDO_DOWNLOAD : KCO_SDO_UPLOAD;
+      const uint16_t datatype = kind == 7 ? KCO_TYPE_TEXT : kind == 8 ? 0x3006 : KCO_TYPE_U32;
+      void* data = kind == 9 ? nullptr : variable.var();
+      code = engine_.sdo(now_, node, index, subindex, function, datatype, data);
       FUZZ_CHECK(code != KCO_SDO_ACCEPTED, "a bad request was accepted");
     }
     --inRequest_;
@@ -394,14 +394,25 @@ class Fuzz final : public canopen32::FrameSink, public canopen32::EventSink {
     }
   }
 
-  void completed(uint8_t node, bool upload, Code code) {
+  void completed(const canopen32::SdoCompleted& done) {
+    const uint8_t node = done.node;
+    const bool upload = done.direction == canopen32::SdoDirection::upload;
+    const Code code = done.code;
+    // An abort from the node ends a transfer with the code of its abort code, and only then.
+    if (done.abortCode) {
+      FUZZ_CHECK(canopen32::completionForAbort(*done.abortCode) == code,
+                 "abort 0x%08X of node %u completed with %04X", *done.abortCode, node, code);
+    } else {
+      FUZZ_CHECK(code >> 8 != canopen32::kSdoAbortUnknown >> 8,
+                 "abort completion %04X of node %u without its abort code", code, node);
+    }
     FUZZ_CHECK(pending_[node], "SDO completion for node %u without a running request", node);
     const SdoRequest request = *pending_[node];
     pending_[node].reset();
     FUZZ_CHECK(request.upload == upload, "SDO completion of the other direction (node %u)", node);
     Guarded& variable = sdoVars_[node];
     FUZZ_CHECK(variable.guardsIntact(), "SDO wrote outside the variable of node %u", node);
-    if (request.variable) {
+    {
       const bool wrote = std::memcmp(variable.var(), request.before.data(), 8) != 0;
       if (!upload || code != KCO_SDO_DONE) {
         FUZZ_CHECK(!wrote, "variable of node %u changed by a %s that ended with %04X", node,
@@ -422,7 +433,7 @@ class Fuzz final : public canopen32::FrameSink, public canopen32::EventSink {
         FUZZ_CHECK(variable.untouchedFrom(width), "upload of node %u wrote past its width", node);
       }
     }
-    errorText(node, code);
+    errorText(code, done.abortCode);
   }
 
   // The last text handed out must still be there until the node's next text upload.
@@ -434,7 +445,7 @@ class Fuzz final : public canopen32::FrameSink, public canopen32::EventSink {
   }
 
   // The text of a completion code, checked against the one handed out before for that code.
-  void errorText(uint8_t node, Code code) {
+  void errorText(Code code, std::optional<uint32_t> abortCode) {
     auto it = errorTexts_.find(code);
     if (it != errorTexts_.end()) {
       const HandedOutText& before = it->second;
@@ -446,7 +457,7 @@ class Fuzz final : public canopen32::FrameSink, public canopen32::EventSink {
     if (code == canopen32::kSdoAbortUnknown) {
       char expected[80];
       std::snprintf(expected, sizeof expected, "SDO abort 0x%08X: unknown SDO abort code",
-                    engine_.sdoClient().lastAbort(node));
+                    abortCode.value_or(0));
       FUZZ_CHECK(std::strcmp(text, expected) == 0, "abort text %s", text);
     }
     errorTexts_[code] = HandedOutText{text, text};
@@ -571,7 +582,7 @@ class Fuzz final : public canopen32::FrameSink, public canopen32::EventSink {
   void checkVariables() {
     for (uint8_t node = 1; node <= kNodes; ++node) {
       FUZZ_CHECK(sdoVars_[node].guardsIntact(), "SDO variable guard of node %u overwritten", node);
-      if (pending_[node] && pending_[node]->variable) {
+      if (pending_[node]) {
         FUZZ_CHECK(std::memcmp(sdoVars_[node].var(), pending_[node]->before.data(), 8) == 0,
                    "variable of node %u written before its completion", node);
       }
@@ -602,6 +613,8 @@ class Fuzz final : public canopen32::FrameSink, public canopen32::EventSink {
   canopen32::Now now_;
   Code sendResult_ = canopen32::kSent;
   int ops_ = 0;
+  uint64_t framesSent_ = 0;
+  uint64_t reports_ = 0;
   int inRequest_ = 0;
   uint8_t requesting_ = 0;
   const canbus::Frame* current_ = nullptr;

@@ -1,17 +1,15 @@
 #include "boot_up.h"
 
-#include "cia301/cob_id.h"
 #include "cia301/nmt.h"
 
 namespace canopen32 {
 
-bool handleBootUp(Context& context, const canbus::Frame& frame) {
-  const auto node = cia301::nodeOf(frame.id, cia301::kErrorControlBase);
-  if (frame.remote || !node || frame.length != 1 ||
+bool handleBootUp(Context& context, uint8_t node, const canbus::Frame& frame) {
+  if (frame.remote || frame.length != 1 ||
       frame.data[0] != static_cast<uint8_t>(cia301::NmtState::bootUp)) {
     return false;
   }
-  context.emit(BootUp{*node});
+  context.emit(BootUp{node});
   return true;
 }
 

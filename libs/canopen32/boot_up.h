@@ -5,7 +5,7 @@
 
 namespace canopen32 {
 
-// True when the frame is a boot-up message; reports it.
-bool handleBootUp(Context& context, const canbus::Frame& frame);
+// A frame of the node's error control COB-ID: true when it is a boot-up message; reports it.
+bool handleBootUp(Context& context, uint8_t node, const canbus::Frame& frame);
 
 }  // namespace canopen32

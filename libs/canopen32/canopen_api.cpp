@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <variant>
 
 #include "canbus/can_interfaces.h"
 #include "canbus/channel.h"
@@ -41,33 +42,33 @@ struct Callbacks final : EventSink {
   kcoBootCallback boot = nullptr;
 
   void deliver(const Event& event) override {
-    const uint8_t node = event.node;
-    switch (event.kind) {
-      case Event::Kind::sdoUpload:
-        if (sdoUploadDone) sdoUploadDone(node, event.a);
-        break;
-      case Event::Kind::sdoDownload:
-        if (sdoDownloadDone) sdoDownloadDone(node, event.a);
-        break;
-      case Event::Kind::pdoReceived:
-        if (pdoReceived) pdoReceived(node, static_cast<uint8_t>(event.a));
-        break;
-      case Event::Kind::pdoTransmitted:
-        if (pdoTransmitted) pdoTransmitted(node, static_cast<uint8_t>(event.a));
-        break;
-      case Event::Kind::nodeGuard:
-        if (nodeguard) nodeguard(node, event.a, event.b);
-        break;
-      case Event::Kind::heartbeat:
-        if (heartbeat) heartbeat(node, event.a, event.b);
-        break;
-      case Event::Kind::emcy:
-        if (emcy) emcy(node, static_cast<uint8_t>(event.a));
-        break;
-      case Event::Kind::boot:
-        if (boot) boot(node);
-        break;
-    }
+    takeDetail(event);  // kcoGetText tells the detail from inside the callback on
+    std::visit([this](const auto& report) { call(report); }, event);
+  }
+
+ private:
+  void call(const SdoCompleted& done) const {
+    const kcoSdoDoneCallback callback =
+        done.direction == SdoDirection::upload ? sdoUploadDone : sdoDownloadDone;
+    if (callback) callback(done.node, done.code);
+  }
+  void call(const PdoReceived& pdo) const {
+    if (pdoReceived) pdoReceived(pdo.node, pdo.num);
+  }
+  void call(const PdoTransmitted& pdo) const {
+    if (pdoTransmitted) pdoTransmitted(pdo.node, pdo.num);
+  }
+  void call(const GuardingReport& report) const {
+    if (nodeguard) nodeguard(report.node, report.state, report.nmt);
+  }
+  void call(const HeartbeatReport& report) const {
+    if (heartbeat) heartbeat(report.node, report.state, report.nmt);
+  }
+  void call(const Emergency& emergency) const {
+    if (emcy) emcy(emergency.node, emergency.errorRegister);
+  }
+  void call(const BootUp& bootUp) const {
+    if (boot) boot(bootUp.node);
   }
 };
 

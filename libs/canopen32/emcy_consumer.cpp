@@ -1,15 +1,14 @@
 #include "emcy_consumer.h"
 
-#include "cia301/cob_id.h"
+#include <span>
+
+#include "cia301/little_endian.h"
 
 namespace canopen32 {
 
-bool handleEmcy(Context& context, const canbus::Frame& frame) {
-  const auto node = cia301::nodeOf(frame.id, cia301::kEmcyBase);
-  if (frame.remote || !node) return false;
-  if (frame.length != 8) return true;  // not a valid EMCY: dropped
-  context.emit(Emergency{*node, frame.data[2]});
-  return true;
+void handleEmcy(Context& context, uint8_t node, const canbus::Frame& frame) {
+  if (frame.remote || frame.length != 8) return;
+  context.emit(Emergency{node, cia301::getLe16(std::span(frame.data).first(2)), frame.data[2]});
 }
 
 }  // namespace canopen32

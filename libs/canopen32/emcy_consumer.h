@@ -7,8 +7,8 @@
 
 namespace canopen32 {
 
-// True when the frame was an emergency message (reported); frames of the wrong length are
-// ignored.
-bool handleEmcy(Context& context, const canbus::Frame& frame);
+// A frame of the node's EMCY COB-ID: reported when it is an emergency message; remote frames
+// and frames of the wrong length are ignored.
+void handleEmcy(Context& context, uint8_t node, const canbus::Frame& frame);
 
 }  // namespace canopen32

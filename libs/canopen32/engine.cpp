@@ -1,6 +1,7 @@
 #include "engine.h"
 
 #include "boot_up.h"
+#include "cia301/cob_id.h"
 #include "emcy_consumer.h"
 #include "nmt.h"
 
@@ -14,25 +15,33 @@ Engine::Engine(FrameSink& frames, EventSink& events, bool extended, Duration sdo
       heartbeat_(context_),
       guarding_(context_),
       sync_(context_),
-      time_(context_) {}
+      time_(context_) {
+  Subscriptions& table = context_.subscriptions();
+  table.subscribeNodes(
+      cia301::kSdoResponseBase,
+      [this](Now now, uint8_t node, const canbus::Frame& frame) { sdo_.handle(now, node, frame); });
+  table.subscribeNodes(cia301::kErrorControlBase,
+                       [this](Now now, uint8_t node, const canbus::Frame& frame) {
+                         onErrorControl(now, node, frame);
+                       });
+  table.subscribeNodes(cia301::kEmcyBase, [this](Now, uint8_t node, const canbus::Frame& frame) {
+    handleEmcy(context_, node, frame);
+  });
+  // Receive PDOs subscribe their COB-IDs when installed (pdo.cpp).
+}
+
+void Engine::onErrorControl(Now now, uint8_t node, const canbus::Frame& frame) {
+  if (handleBootUp(context_, node, frame)) {
+    guarding_.restartToggle(node);
+  } else {
+    guarding_.handle(now, node, frame);
+  }
+  heartbeat_.handle(now, node, frame);  // a boot-up is a heartbeat with state 0 as well
+}
 
 void Engine::onFrame(Now now, const canbus::Frame& frame) {
   // Only frames of the identifier format chosen at kcoInit belong to this network.
-  if (frame.extended == context_.extended()) {
-    if (frame.id >= 0x581 && frame.id <= 0x5FF) {
-      sdo_.handle(now, frame);
-    } else if (frame.id >= 0x701 && frame.id <= 0x77F) {
-      const auto node = static_cast<uint8_t>(frame.id - 0x700);
-      if (handleBootUp(context_, frame)) {
-        guarding_.restartToggle(node);
-      } else {
-        guarding_.handle(now, frame);
-      }
-      heartbeat_.handle(now, frame);  // a boot-up is a heartbeat with state 0 as well
-    } else if (!pdos_.handle(frame)) {
-      handleEmcy(context_, frame);
-    }
-  }
+  if (frame.extended == context_.extended()) context_.subscriptions().dispatch(now, frame);
   flush();
 }
 
@@ -45,6 +54,16 @@ void Engine::tick(Now now) {
   sync_.tick(now);
   time_.tick(now);
   flush();
+}
+
+std::optional<Duration> Engine::nextDeadline() const {
+  if (context_.reportsWaiting()) return Duration{0};
+  std::optional<Duration> next = sdo_.nextDeadline();
+  next = earliest(next, heartbeat_.nextDeadline());
+  next = earliest(next, guarding_.nextDeadline());
+  next = earliest(next, pdos_.nextDeadline());
+  next = earliest(next, sync_.nextDeadline());
+  return earliest(next, time_.nextDeadline());
 }
 
 void Engine::channelLost(Code code) { sdo_.failAll(code); }

@@ -1,9 +1,17 @@
-// The CANopen master's protocol core: frames and the time in, frames (through a FrameSink) and
-// reports (through an EventSink) out. No OS calls; the C functions of canopen_api.cpp drive it
-// from kcoLoop with the steady and the wall clock, tests with a fake clock.
+// The CANopen master's protocol core: frames and the time in; frames (through a FrameSink),
+// typed reports (through an EventSink) and the time it next needs to run out. No OS calls; the
+// C functions of canopen_api.cpp drive it from kcoLoop with the steady and the wall clock, tests
+// with a fake clock.
+//
+// A received frame goes through one table of COB-ID subscriptions (subscriptions.h): SDO
+// responses 0x581..0x5FF to the SDO client, error control 0x701..0x77F to boot-up, node guarding
+// and the heartbeat consumer, EMCY 0x081..0x0FF to the EMCY consumer, and the COB-ID of each
+// installed receive PDO to the PDOs. Frames of other COB-IDs, or in the other identifier format,
+// are ignored.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "drivers/canopen.h"
 #include "heartbeat_consumer.h"
@@ -20,11 +28,18 @@ class Engine {
  public:
   Engine(FrameSink& frames, EventSink& events, bool extended,
          Duration sdoTimeout = kSdoDefaultTimeout);
+  // The subscriptions point into the engine.
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
 
   // One received frame: routed by COB-ID; its reports are handed out before this returns.
   void onFrame(Now now, const canbus::Frame& frame);
   // Runs the due timers and hands out their reports, and the reports of earlier requests.
   void tick(Now now);
+  // The steady time at which tick next has something to do: a step time-out, a heartbeat or
+  // guarding deadline, a PDO, SYNC or TIME to send; Duration{0} (long past) while reports wait
+  // to be handed out; nothing while no timer runs. Frames may come any time before it.
+  std::optional<Duration> nextDeadline() const;
   // The channel went away (kSdoChannelLost) or its controller bus-off (kBusOff): running SDO
   // transfers complete with the code.
   void channelLost(Code code = kSdoChannelLost);
@@ -39,10 +54,11 @@ class Engine {
   Code sync(Now now, uint16_t function, uint16_t period);
   Code timestamp(Now now, uint16_t function, uint16_t period);
 
-  SdoClient& sdoClient() { return sdo_; }
+  const SdoClient& sdoClient() const { return sdo_; }
   const Pdos& pdos() const { return pdos_; }
 
  private:
+  void onErrorControl(Now now, uint8_t node, const canbus::Frame& frame);
   void flush();
 
   EventSink& events_;

@@ -10,59 +10,59 @@ namespace canopen32 {
 namespace {
 
 // X(name, text) for the codes drivers/canopen.h names.
-#define CANOPEN32_INTERFACE_CODES(X)                                           \
-  X(KCO_INIT_OK, "CAN interface initialised")                                  \
-  X(KCO_NMT_START, "NMT start remote node")                                    \
-  X(KCO_NMT_STOP, "NMT stop remote node")                                      \
-  X(KCO_NMT_PREOPERATIONAL, "NMT enter pre-operational")                       \
-  X(KCO_NMT_RESET_NODE, "NMT reset node")                                      \
-  X(KCO_NMT_RESET_COMMUNICATION, "NMT reset communication")                    \
-  X(KCO_NMT_OK, "NMT command sent")                                            \
-  X(KCO_SDO_UPLOAD, "SDO upload")                                              \
-  X(KCO_SDO_DOWNLOAD, "SDO download")                                          \
-  X(KCO_SDO_ACCEPTED, "SDO request accepted")                                  \
-  X(KCO_SDO_DONE, "SDO transfer done")                                         \
-  X(KCO_TYPE_U8, "data type unsigned 8-bit")                                   \
-  X(KCO_TYPE_U16, "data type unsigned 16-bit")                                 \
-  X(KCO_TYPE_U32, "data type unsigned 32-bit")                                 \
-  X(KCO_TYPE_TEXT, "data type text")                                           \
-  X(KCO_PDO_REMOVE, "PDO remove")                                              \
-  X(KCO_PDO_INSTALL, "PDO install")                                            \
-  X(KCO_PDO_RECEIVE, "receive PDO")                                            \
-  X(KCO_PDO_TRANSMIT, "transmit PDO")                                          \
-  X(KCO_PDO_OK, "PDO request done")                                            \
-  X(KCO_NODEGUARD_OFF, "node guarding off")                                    \
-  X(KCO_NODEGUARD_ON, "node guarding on")                                      \
-  X(KCO_NODEGUARD_OK, "node guarding request done")                            \
-  X(KCO_NODEGUARD_NOT_ACTIVATED, "node guarding not activated")                \
-  X(KCO_NODEGUARD_ACTIVATED, "node guarding activated")                        \
-  X(KCO_NODEGUARD_RESPONSE_MISSED, "node guarding: response missed")           \
-  X(KCO_NODEGUARD_LIFE_TIME_ELAPSED, "node guarding: life time elapsed")       \
-  X(KCO_NODEGUARD_TOGGLE_ERROR, "node guarding: toggle error")                 \
-  X(KCO_NODEGUARD_STATE_CHANGED, "node guarding: state changed")               \
-  X(KCO_NODEGUARD_NMT_UNKNOWN, "unknown")                                      \
-  X(KCO_NODEGUARD_NMT_OPERATIONAL, "operational")                              \
-  X(KCO_NODEGUARD_NMT_STOPPED, "stopped")                                      \
-  X(KCO_NODEGUARD_NMT_PREOPERATIONAL, "pre-operational")                       \
-  X(KCO_NODEGUARD_NMT_RESET_NODE, "reset node")                                \
-  X(KCO_NODEGUARD_NMT_RESET_COMMUNICATION, "reset communication")              \
-  X(KCO_HEARTBEAT_OFF, "heartbeat supervision off")                            \
-  X(KCO_HEARTBEAT_ON, "heartbeat supervision on")                              \
-  X(KCO_HEARTBEAT_OK, "heartbeat request done")                                \
-  X(KCO_HEARTBEAT_WAITING, "heartbeat: waiting for the first heartbeat")       \
-  X(KCO_HEARTBEAT_RUNNING, "heartbeat: running")                               \
-  X(KCO_HEARTBEAT_STOPPED, "heartbeat: stopped (heartbeat missing)")           \
-  X(KCO_HEARTBEAT_NMT_UNKNOWN, "unknown")                                      \
-  X(KCO_HEARTBEAT_NMT_OPERATIONAL, "operational")                              \
-  X(KCO_HEARTBEAT_NMT_STOPPED, "stopped")                                      \
-  X(KCO_HEARTBEAT_NMT_PREOPERATIONAL, "pre-operational")                       \
-  X(KCO_HEARTBEAT_NMT_RESET_NODE, "reset node")                                \
-  X(KCO_HEARTBEAT_NMT_RESET_COMMUNICATION, "reset communication")              \
-  X(KCO_SYNC_OFF, "SYNC off")                                                  \
-  X(KCO_SYNC_ON, "SYNC on")                                                    \
-  X(KCO_SYNC_OK, "SYNC request done")                                          \
-  X(KCO_TIMESTAMP_OFF, "TIME stamp off")                                       \
-  X(KCO_TIMESTAMP_ON, "TIME stamp on")                                         \
+#define CANOPEN32_INTERFACE_CODES(X)                                     \
+  X(KCO_INIT_OK, "CAN interface initialised")                            \
+  X(KCO_NMT_START, "NMT start remote node")                              \
+  X(KCO_NMT_STOP, "NMT stop remote node")                                \
+  X(KCO_NMT_PREOPERATIONAL, "NMT enter pre-operational")                 \
+  X(KCO_NMT_RESET_NODE, "NMT reset node")                                \
+  X(KCO_NMT_RESET_COMMUNICATION, "NMT reset communication")              \
+  X(KCO_NMT_OK, "NMT command sent")                                      \
+  X(KCO_SDO_UPLOAD, "SDO upload")                                        \
+  X(KCO_SDO_DOWNLOAD, "SDO download")                                    \
+  X(KCO_SDO_ACCEPTED, "SDO request accepted")                            \
+  X(KCO_SDO_DONE, "SDO transfer done")                                   \
+  X(KCO_TYPE_U8, "data type unsigned 8-bit")                             \
+  X(KCO_TYPE_U16, "data type unsigned 16-bit")                           \
+  X(KCO_TYPE_U32, "data type unsigned 32-bit")                           \
+  X(KCO_TYPE_TEXT, "data type text")                                     \
+  X(KCO_PDO_REMOVE, "PDO remove")                                        \
+  X(KCO_PDO_INSTALL, "PDO install")                                      \
+  X(KCO_PDO_RECEIVE, "receive PDO")                                      \
+  X(KCO_PDO_TRANSMIT, "transmit PDO")                                    \
+  X(KCO_PDO_OK, "PDO request done")                                      \
+  X(KCO_NODEGUARD_OFF, "node guarding off")                              \
+  X(KCO_NODEGUARD_ON, "node guarding on")                                \
+  X(KCO_NODEGUARD_OK, "node guarding request done")                      \
+  X(KCO_NODEGUARD_NOT_ACTIVATED, "node guarding not activated")          \
+  X(KCO_NODEGUARD_ACTIVATED, "node guarding activated")                  \
+  X(KCO_NODEGUARD_RESPONSE_MISSED, "node guarding: response missed")     \
+  X(KCO_NODEGUARD_LIFE_TIME_ELAPSED, "node guarding: life time elapsed") \
+  X(KCO_NODEGUARD_TOGGLE_ERROR, "node guarding: toggle error")           \
+  X(KCO_NODEGUARD_STATE_CHANGED, "node guarding: state changed")         \
+  X(KCO_NODEGUARD_NMT_UNKNOWN, "unknown")                                \
+  X(KCO_NODEGUARD_NMT_OPERATIONAL, "operational")                        \
+  X(KCO_NODEGUARD_NMT_STOPPED, "stopped")                                \
+  X(KCO_NODEGUARD_NMT_PREOPERATIONAL, "pre-operational")                 \
+  X(KCO_NODEGUARD_NMT_RESET_NODE, "reset node")                          \
+  X(KCO_NODEGUARD_NMT_RESET_COMMUNICATION, "reset communication")        \
+  X(KCO_HEARTBEAT_OFF, "heartbeat supervision off")                      \
+  X(KCO_HEARTBEAT_ON, "heartbeat supervision on")                        \
+  X(KCO_HEARTBEAT_OK, "heartbeat request done")                          \
+  X(KCO_HEARTBEAT_WAITING, "heartbeat: waiting for the first heartbeat") \
+  X(KCO_HEARTBEAT_RUNNING, "heartbeat: running")                         \
+  X(KCO_HEARTBEAT_STOPPED, "heartbeat: stopped (heartbeat missing)")     \
+  X(KCO_HEARTBEAT_NMT_UNKNOWN, "unknown")                                \
+  X(KCO_HEARTBEAT_NMT_OPERATIONAL, "operational")                        \
+  X(KCO_HEARTBEAT_NMT_STOPPED, "stopped")                                \
+  X(KCO_HEARTBEAT_NMT_PREOPERATIONAL, "pre-operational")                 \
+  X(KCO_HEARTBEAT_NMT_RESET_NODE, "reset node")                          \
+  X(KCO_HEARTBEAT_NMT_RESET_COMMUNICATION, "reset communication")        \
+  X(KCO_SYNC_OFF, "SYNC off")                                            \
+  X(KCO_SYNC_ON, "SYNC on")                                              \
+  X(KCO_SYNC_OK, "SYNC request done")                                    \
+  X(KCO_TIMESTAMP_OFF, "TIME stamp off")                                 \
+  X(KCO_TIMESTAMP_ON, "TIME stamp on")                                   \
   X(KCO_TIMESTAMP_OK, "TIME stamp request done")
 
 constexpr CatalogueEntry kNamedCodes[] = {

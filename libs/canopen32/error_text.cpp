@@ -25,7 +25,8 @@ struct TextStore {
 
   TextStore() {
     // The catalogue's texts are NUL-terminated (literals, or strings it keeps for good).
-    for (const CatalogueEntry& entry : errorCatalogue()) slots[entry.code].fixed = entry.text.data();
+    for (const CatalogueEntry& entry : errorCatalogue())
+      slots[entry.code].fixed = entry.text.data();
   }
 };
 
@@ -56,6 +57,13 @@ void setDetail(Code code, std::string text) {
   TextStore& texts = store();
   std::lock_guard lock(texts.mutex);
   texts.slots[code].detail = std::move(text);
+}
+
+void takeDetail(const Event& event) {
+  const auto* completed = std::get_if<SdoCompleted>(&event);
+  if (completed != nullptr && completed->code == kSdoAbortUnknown && completed->abortCode) {
+    setDetail(kSdoAbortUnknown, unknownAbortText(*completed->abortCode));
+  }
 }
 
 bool isKnownCode(Code code) { return findCode(code) != nullptr; }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "codes.h"
+#include "events.h"
 
 namespace canopen32 {
 
@@ -17,6 +18,11 @@ const char* textFor(Code code);
 
 // Gives a code a detailed text (e.g. which interface failed how) until the next call for it.
 void setDetail(Code code, std::string text);
+
+// The step between the core and a callback: a report whose detail the code's fixed text cannot
+// say (an SDO transfer the node aborted with a code CiA 301 does not define) makes that detail
+// the code's text, before the callback runs. Reports without detail change no text.
+void takeDetail(const Event& event);
 
 // True when the library has a fixed text for the code.
 bool isKnownCode(Code code);

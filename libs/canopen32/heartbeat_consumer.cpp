@@ -1,6 +1,5 @@
 #include "heartbeat_consumer.h"
 
-#include "cia301/cob_id.h"
 #include "cia301/nmt.h"
 #include "drivers/canopen.h"
 #include "nmt_state.h"
@@ -27,10 +26,9 @@ Code HeartbeatConsumer::set(Now, uint8_t node, uint16_t function, uint16_t timeM
   return KCO_HEARTBEAT_OK;
 }
 
-void HeartbeatConsumer::handle(Now now, const canbus::Frame& frame) {
-  const auto node = cia301::nodeOf(frame.id, cia301::kErrorControlBase);
-  if (frame.remote || frame.length != 1 || !node) return;
-  Node& supervised = nodes_[*node];
+void HeartbeatConsumer::handle(Now now, uint8_t node, const canbus::Frame& frame) {
+  if (frame.remote || frame.length != 1) return;
+  Node& supervised = nodes_[node];
   if (supervised.state == State::off) return;
   const auto nmt = static_cast<uint8_t>(frame.data[0] & ~cia301::kGuardingToggle);
   const bool changed = supervised.state != State::running || supervised.nmt != nmt;
@@ -39,7 +37,7 @@ void HeartbeatConsumer::handle(Now now, const canbus::Frame& frame) {
   supervised.lastBeat = now.steady;
   if (changed) {
     context_.emit(
-        HeartbeatReport{*node, KCO_HEARTBEAT_RUNNING, nmtCode(KCO_HEARTBEAT_NMT_UNKNOWN, nmt)});
+        HeartbeatReport{node, KCO_HEARTBEAT_RUNNING, nmtCode(KCO_HEARTBEAT_NMT_UNKNOWN, nmt)});
   }
 }
 

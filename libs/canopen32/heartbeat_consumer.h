@@ -20,7 +20,8 @@ class HeartbeatConsumer {
   // KCO_HEARTBEAT_OK or a refusal. Node 0 with "off" switches all nodes off; a time of 0
   // switches the node off (the CiA 301 meaning of consumer time 0).
   Code set(Now now, uint8_t node, uint16_t function, uint16_t timeMs);
-  void handle(Now now, const canbus::Frame& frame);
+  // A frame of the node's error control COB-ID (a boot-up counts as a beat with state 0).
+  void handle(Now now, uint8_t node, const canbus::Frame& frame);
   void tick(Now now);
   // When tick next has something to do: the earliest time a running node's beat is missing.
   std::optional<Duration> nextDeadline() const;
@@ -35,7 +36,7 @@ class HeartbeatConsumer {
   };
 
   Context& context_;
-  std::array<Node, 128> nodes_{};
+  std::array<Node, kNodeSlots> nodes_{};
 };
 
 }  // namespace canopen32

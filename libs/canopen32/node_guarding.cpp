@@ -31,23 +31,21 @@ Code NodeGuarding::set(Now now, uint8_t node, uint16_t function, uint16_t guardT
   return KCO_NODEGUARD_OK;
 }
 
-bool NodeGuarding::handle(Now now, const canbus::Frame& frame) {
-  const auto cobNode = cia301::nodeOf(frame.id, cia301::kErrorControlBase);
-  if (frame.remote || frame.length != 1 || !cobNode) return false;
-  const uint8_t node = *cobNode;
+void NodeGuarding::handle(Now now, uint8_t node, const canbus::Frame& frame) {
+  if (frame.remote || frame.length != 1) return;
   Node& guarded = nodes_[node];
-  if (!requestOut_[node]) return false;
+  if (!requestOut_[node]) return;
   requestOut_[node] = false;
   guarded.awaiting = false;
   const uint8_t toggle = (frame.data[0] & cia301::kGuardingToggle) != 0 ? 1 : 0;
   const auto nmt = static_cast<uint8_t>(frame.data[0] & ~cia301::kGuardingToggle);
   const bool toggleOk = toggle == expectedToggle_[node];
   expectedToggle_[node] = toggle ^ 1;  // follows the node also after a toggle error
-  if (!guarded.active) return true;    // the reply to a request sent before switch-off
+  if (!guarded.active) return;         // the reply to a request sent before switch-off
   if (!toggleOk) {
-    context_.emit(GuardingReport{node, KCO_NODEGUARD_TOGGLE_ERROR,
-                                 nmtCode(KCO_NODEGUARD_NMT_UNKNOWN, nmt)});
-    return true;
+    context_.emit(
+        GuardingReport{node, KCO_NODEGUARD_TOGGLE_ERROR, nmtCode(KCO_NODEGUARD_NMT_UNKNOWN, nmt)});
+    return;
   }
   guarded.lastReply = now.steady;
   const bool report =
@@ -56,10 +54,9 @@ bool NodeGuarding::handle(Now now, const canbus::Frame& frame) {
   guarded.missReported = false;
   guarded.lifeReported = false;
   if (report) {
-    context_.emit(GuardingReport{node, KCO_NODEGUARD_STATE_CHANGED,
-                                 nmtCode(KCO_NODEGUARD_NMT_UNKNOWN, nmt)});
+    context_.emit(
+        GuardingReport{node, KCO_NODEGUARD_STATE_CHANGED, nmtCode(KCO_NODEGUARD_NMT_UNKNOWN, nmt)});
   }
-  return true;
 }
 
 void NodeGuarding::restartToggle(uint8_t node) {
@@ -82,8 +79,7 @@ void NodeGuarding::tick(Now now) {
     if (now.steady < guarded.nextRequest) continue;
     if (guarded.awaiting && !guarded.missReported) {
       guarded.missReported = true;
-      context_.emit(
-          GuardingReport{node, KCO_NODEGUARD_RESPONSE_MISSED, KCO_NODEGUARD_NMT_UNKNOWN});
+      context_.emit(GuardingReport{node, KCO_NODEGUARD_RESPONSE_MISSED, KCO_NODEGUARD_NMT_UNKNOWN});
     }
     guarded.nextRequest += guarded.guardTime;
     if (guarded.nextRequest <= now.steady) guarded.nextRequest = now.steady + guarded.guardTime;

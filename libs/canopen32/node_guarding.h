@@ -28,8 +28,9 @@ class NodeGuarding {
 
   // KCO_NODEGUARD_OK or a refusal. Node 0 with "off" switches all nodes off.
   Code set(Now now, uint8_t node, uint16_t function, uint16_t guardTimeMs, uint8_t factor);
-  // True when the frame was a reply this service waited for.
-  bool handle(Now now, const canbus::Frame& frame);
+  // A frame of the node's error control COB-ID that is no boot-up: taken when it is a reply to
+  // a request.
+  void handle(Now now, uint8_t node, const canbus::Frame& frame);
   // The node's boot-up message, or an NMT reset the master sent to it (0: to all nodes).
   void restartToggle(uint8_t node);
   void tick(Now now);
@@ -50,11 +51,11 @@ class NodeGuarding {
   };
 
   Context& context_;
-  std::array<Node, 128> nodes_{};
+  std::array<Node, kNodeSlots> nodes_{};
   // Per node across runs: the toggle its next reply must carry, and whether a request (of any
   // run) is still unanswered.
-  std::array<uint8_t, 128> expectedToggle_{};
-  std::array<bool, 128> requestOut_{};
+  std::array<uint8_t, kNodeSlots> expectedToggle_{};
+  std::array<bool, kNodeSlots> requestOut_{};
 };
 
 }  // namespace canopen32

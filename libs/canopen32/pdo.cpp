@@ -55,8 +55,8 @@ Code Pdos::request(Now now, uint8_t node, uint8_t num, uint16_t function, uint16
   }
   table[cobId] = std::move(pdo);
   if (receive) {
-    context_.subscriptions().subscribe(cobId,
-                                       [this](Now, const canbus::Frame& frame) { handle(frame); });
+    context_.subscriptions().subscribe(
+        cobId, node, [this](Now, uint8_t, const canbus::Frame& frame) { handle(frame); });
   }
   return KCO_PDO_OK;
 }

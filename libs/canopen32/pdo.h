@@ -24,8 +24,6 @@ class Pdos {
   // kcoPDO. Removing is always accepted.
   Code request(Now now, uint8_t node, uint8_t num, uint16_t function, uint16_t direction,
                const kcoPdoEntry* entries, uint32_t value);
-  // An installed receive PDO subscribes its COB-ID; this takes its frames.
-  void handle(const canbus::Frame& frame);
   void tick(Now now);
   // When the next transmit PDO is due; nothing while none is sent on its own.
   std::optional<Duration> nextDeadline() const;
@@ -34,6 +32,9 @@ class Pdos {
   uint64_t lengthMismatches() const { return lengthMismatches_; }
 
  private:
+  // An installed receive PDO subscribes its COB-ID; this takes its frames.
+  void handle(const canbus::Frame& frame);
+
   struct Mapped {
     uint8_t length;
     void* data;

@@ -17,10 +17,12 @@ namespace {
 std::vector<std::string> calls;
 uint32_t variableAtCallback = 0;
 uint32_t* watched = nullptr;
+std::string textAtCallback;
 
 void onUpload(uint8_t node, uint16_t code) {
   calls.push_back("upload " + std::to_string(node) + " " + std::to_string(code));
   if (watched) variableAtCallback = *watched;
+  textAtCallback = kcoGetText(code);
 }
 void onDownload(uint8_t node, uint16_t code) {
   calls.push_back("download " + std::to_string(node) + " " + std::to_string(code));
@@ -82,6 +84,18 @@ TEST_F(CApi, UploadCompletesInALaterLoopAfterTheVariableIsWritten) {
   EXPECT_EQ(variableAtCallback, 123456789u);
   kcoLoop();
   EXPECT_EQ(calls.size(), 1u);
+}
+
+TEST_F(CApi, AnUnknownAbortCodeIsNamedByTheTextFromTheCallbackOn) {
+  uint32_t value = 0;
+  ASSERT_EQ(kcoSDO(1, 0x1000, 0, KCO_SDO_UPLOAD, KCO_TYPE_U32, &value), KCO_SDO_ACCEPTED);
+  peer->send(frame("581#8000100078563412"));
+  kcoLoop();
+  ASSERT_EQ(calls,
+            std::vector<std::string>{"upload 1 " + std::to_string(canopen32::kSdoAbortUnknown)});
+  EXPECT_EQ(textAtCallback, "SDO abort 0x12345678: unknown SDO abort code");
+  EXPECT_STREQ(kcoGetText(canopen32::kSdoAbortUnknown),
+               "SDO abort 0x12345678: unknown SDO abort code");
 }
 
 TEST_F(CApi, CallbacksOnlyFromTheLoop) {

@@ -13,42 +13,47 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <type_traits>
+#include <variant>
 #include <vector>
 
 #include "canbus/frame.h"
 #include "engine.h"
+#include "error_text.h"
 
 namespace canopen32::testing {
 
+// One short text per report, as the scripts write it.
 inline std::string describe(const Event& event) {
   char text[64];
-  const unsigned node = event.node;
-  switch (event.kind) {
-    case Event::Kind::sdoUpload:
-      std::snprintf(text, sizeof text, "upload %u %04X", node, event.a);
-      break;
-    case Event::Kind::sdoDownload:
-      std::snprintf(text, sizeof text, "download %u %04X", node, event.a);
-      break;
-    case Event::Kind::pdoReceived:
-      std::snprintf(text, sizeof text, "pdorx %u %u", node, event.a);
-      break;
-    case Event::Kind::pdoTransmitted:
-      std::snprintf(text, sizeof text, "pdotx %u %u", node, event.a);
-      break;
-    case Event::Kind::nodeGuard:
-      std::snprintf(text, sizeof text, "guard %u %04X %04X", node, event.a, event.b);
-      break;
-    case Event::Kind::heartbeat:
-      std::snprintf(text, sizeof text, "heartbeat %u %04X %04X", node, event.a, event.b);
-      break;
-    case Event::Kind::emcy:
-      std::snprintf(text, sizeof text, "emcy %u %02X", node, event.a);
-      break;
-    case Event::Kind::boot:
-      std::snprintf(text, sizeof text, "boot %u", node);
-      break;
-  }
+  std::visit(
+      [&text](const auto& report) {
+        using Report = std::decay_t<decltype(report)>;
+        const unsigned node = report.node;
+        if constexpr (std::is_same_v<Report, SdoCompleted>) {
+          if (report.direction == SdoDirection::upload) {
+            std::snprintf(text, sizeof text, "upload %u %04X", node, unsigned{report.code});
+          } else {
+            std::snprintf(text, sizeof text, "download %u %04X", node, unsigned{report.code});
+          }
+        } else if constexpr (std::is_same_v<Report, PdoReceived>) {
+          std::snprintf(text, sizeof text, "pdorx %u %u", node, unsigned{report.num});
+        } else if constexpr (std::is_same_v<Report, PdoTransmitted>) {
+          std::snprintf(text, sizeof text, "pdotx %u %u", node, unsigned{report.num});
+        } else if constexpr (std::is_same_v<Report, GuardingReport>) {
+          std::snprintf(text, sizeof text, "guard %u %04X %04X", node, unsigned{report.state},
+                        unsigned{report.nmt});
+        } else if constexpr (std::is_same_v<Report, HeartbeatReport>) {
+          std::snprintf(text, sizeof text, "heartbeat %u %04X %04X", node, unsigned{report.state},
+                        unsigned{report.nmt});
+        } else if constexpr (std::is_same_v<Report, Emergency>) {
+          std::snprintf(text, sizeof text, "emcy %u %02X", node, unsigned{report.errorRegister});
+        } else {
+          static_assert(std::is_same_v<Report, BootUp>);
+          std::snprintf(text, sizeof text, "boot %u", node);
+        }
+      },
+      event);
   return text;
 }
 
@@ -65,7 +70,9 @@ class Harness : public FrameSink, public EventSink {
     sent.push_back(canbus::toCandump(frame));
     return kSent;
   }
+  // As the C functions do: a report's detail becomes its code's text before the callback.
   void deliver(const Event& event) override {
+    takeDetail(event);
     if (onEvent) onEvent(event);
     events.push_back(describe(event));
   }
@@ -92,19 +99,14 @@ class Harness : public FrameSink, public EventSink {
           EXPECT_EQ(sent.front(), rest);
           sent.pop_front();
           break;
-        case '<':
-          receive(rest);
-          break;
-        case '+':
-          advance(std::stoi(line.substr(1)));
-          break;
+        case '<': receive(rest); break;
+        case '+': advance(std::stoi(line.substr(1))); break;
         case '!':
           ASSERT_FALSE(events.empty()) << "nothing reported";
           EXPECT_EQ(events.front(), rest);
           events.pop_front();
           break;
-        default:
-          FAIL() << "bad script line";
+        default: FAIL() << "bad script line";
       }
     }
     EXPECT_TRUE(sent.empty()) << "also sent: " << (sent.empty() ? "" : sent.front());

@@ -7,9 +7,10 @@
 #include <set>
 #include <string>
 
+#include "cia301/sdo_abort_codes.h"
 #include "codes.h"
 #include "drivers/canopen.h"
-#include "sdo_abort.h"
+#include "error_catalogue.h"
 
 namespace canopen32 {
 namespace {
@@ -80,8 +81,8 @@ TEST(ErrorText, EveryLibraryCodeHasItsOwnText) {
        ++code) {
     EXPECT_TRUE(isKnownCode(code)) << std::hex << code;
   }
-  for (const SdoAbort& abort : sdoAborts()) {
-    const std::string text = textFor(completionForAbort(abort.abortCode));
+  for (const cia301::SdoAbortInfo& abort : cia301::kSdoAborts) {
+    const std::string text = textFor(completionForAbort(static_cast<uint32_t>(abort.code)));
     EXPECT_EQ(text.find("SDO abort 0x"), 0u) << text;
     EXPECT_NE(text.find(abort.meaning), std::string::npos) << text;
   }
@@ -119,8 +120,7 @@ TEST(ErrorText, StoreStaysBoundedWhateverDetailsCome) {
       // Asked for before the next detail of its code: still the text handed out.
       const char* sendFailed = textFor(kSendFailed);
       setDetail(kSendFailed, "CAN frame could not be sent: later error");
-      EXPECT_EQ(std::string(sendFailed),
-                "CAN frame could not be sent: error " + std::to_string(i));
+      EXPECT_EQ(std::string(sendFailed), "CAN frame could not be sent: error " + std::to_string(i));
       EXPECT_STREQ(text, abort);
     }
   };

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <memory>
+#include <variant>
 
 #include "drivers/canopen.h"
 #include "engine_harness.h"
@@ -128,7 +129,7 @@ TEST(PdoRemoval, InsideACallbackDropsTheReceivedReportStillToCome) {
   ASSERT_EQ(h.engine.heartbeat(h.now, 5, KCO_HEARTBEAT_ON, 1000), KCO_HEARTBEAT_OK);
   ASSERT_EQ(h.engine.pdo(h.now, 5, 1, KCO_PDO_INSTALL, KCO_PDO_RECEIVE, table, 0), KCO_PDO_OK);
   h.onEvent = [&](const Event& event) {
-    if (event.kind == Event::Kind::heartbeat) {
+    if (std::holds_alternative<HeartbeatReport>(event)) {
       EXPECT_EQ(h.engine.pdo(h.now, 5, 1, KCO_PDO_REMOVE, KCO_PDO_RECEIVE, nullptr, 0), KCO_PDO_OK);
     }
   };
@@ -146,7 +147,8 @@ TEST(PdoRemoval, InsideACallbackDropsTheTransmittedReportStillToCome) {
   ASSERT_EQ(h.engine.pdo(h.now, 5, 2, KCO_PDO_INSTALL, KCO_PDO_TRANSMIT, secondTable, 10u << 16),
             KCO_PDO_OK);
   h.onEvent = [&](const Event& event) {
-    if (event.kind == Event::Kind::pdoTransmitted && event.a == 1) {
+    const auto* sent = std::get_if<PdoTransmitted>(&event);
+    if (sent != nullptr && sent->num == 1) {
       EXPECT_EQ(h.engine.pdo(h.now, 5, 2, KCO_PDO_REMOVE, KCO_PDO_TRANSMIT, nullptr, 0),
                 KCO_PDO_OK);
     }

@@ -1,8 +1,6 @@
 // The driver library (its C functions) against the simulated RQ 730 over the loopback bus. Both
 // run on the test's thread with the real clock; every wait ends as soon as its report comes and
 // has a generous bound.
-#include "rq730sim/channel_adapter.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -14,7 +12,8 @@
 #include "canbus/loopback_bus.h"
 #include "codes.h"
 #include "drivers/canopen.h"
-#include "sdo_abort.h"
+#include "error_catalogue.h"
+#include "rq730sim/channel_adapter.h"
 
 namespace {
 
