@@ -16,7 +16,6 @@ class Periodic {
     due_ = now + firstAfter;
   }
   void stop() { due_.reset(); }
-  bool running() const { return due_.has_value(); }
   // The next due time, nothing while stopped.
   std::optional<Duration> next() const { return due_; }
 
