@@ -247,5 +247,35 @@ TEST(SocketcandFormatTest, FormatsBothSides) {
   EXPECT_EQ(parseServerMessage(relayedRtr.substr(1, relayedRtr.size() - 2)).frame, rtr);
 }
 
+TEST(SocketcandFormatTest, FormatsTheHandshakeMessagesAsTheOtherSideParsesThem) {
+  const auto body = [](const std::string& text) { return text.substr(1, text.size() - 2); };
+  struct ClientCase {
+    std::string text;
+    std::string expected;
+    ClientCommand::Kind kind;
+  };
+  for (const ClientCase& c : {ClientCase{formatOpen("sim0"), "< open sim0 >", ClientCommand::Kind::open},
+                              ClientCase{formatRtrMode(), "< rtrmode >", ClientCommand::Kind::rtrmode},
+                              ClientCase{formatRawMode(), "< rawmode >", ClientCommand::Kind::rawmode}}) {
+    EXPECT_EQ(c.text, c.expected);
+    EXPECT_EQ(parseClientCommand(body(c.text)).kind, c.kind) << c.text;
+  }
+  EXPECT_EQ(parseClientCommand(body(formatOpen("sim0"))).text, "sim0");
+  struct ServerCase {
+    std::string text;
+    std::string expected;
+    ServerMessage::Kind kind;
+  };
+  for (const ServerCase& c :
+       {ServerCase{formatHi(), "< hi >", ServerMessage::Kind::hi},
+        ServerCase{formatOk(), "< ok >", ServerMessage::Kind::ok},
+        ServerCase{formatEcho(), "< echo >", ServerMessage::Kind::echo},
+        ServerCase{formatError("no bus open"), "< error no bus open >", ServerMessage::Kind::error}}) {
+    EXPECT_EQ(c.text, c.expected);
+    EXPECT_EQ(parseServerMessage(body(c.text)).kind, c.kind) << c.text;
+  }
+  EXPECT_EQ(parseServerMessage(body(formatError("no bus open"))).text, "no bus open");
+}
+
 }  // namespace
 }  // namespace canbus::socketcand
