@@ -155,6 +155,12 @@ std::variant<std::unique_ptr<SocketcandChannel>, Error> SocketcandChannel::open(
     }
     return heard;
   };
+  // One command of the handshake and the server's answer to it.
+  auto ask = [&](const std::string& command, ServerMessage::Kind kind,
+                 const char* what) -> std::variant<ServerMessage, Error> {
+    if (auto e = handshake.say(command)) return std::move(*e);
+    return expect(kind, what);
+  };
 
   std::variant<ServerMessage, Error> heard = expect(ServerMessage::Kind::hi, "< hi >");
   if (auto* e = std::get_if<Error>(&heard)) return std::move(*e);
@@ -162,8 +168,7 @@ std::variant<std::unique_ptr<SocketcandChannel>, Error> SocketcandChannel::open(
     return Error{ErrorKind::protocolError, server + " did not greet with < hi >."};
   }
 
-  if (auto e = handshake.say(socketcand::formatOpen(url.bus))) return std::move(*e);
-  heard = expect(ServerMessage::Kind::ok, "< ok > to < open >");
+  heard = ask(socketcand::formatOpen(url.bus), ServerMessage::Kind::ok, "< ok > to < open >");
   if (auto* e = std::get_if<Error>(&heard)) return std::move(*e);
   if (const auto& m = std::get<ServerMessage>(heard); m.kind == ServerMessage::Kind::error) {
     return Error{ErrorKind::noSuchInterface,
@@ -172,13 +177,12 @@ std::variant<std::unique_ptr<SocketcandChannel>, Error> SocketcandChannel::open(
 
   // Remote frames (our extension): asked for before raw mode, so that the answer comes before
   // any frame. A server without the extension says "< error ... >" and carries none.
-  if (auto e = handshake.say(socketcand::formatRtrMode())) return std::move(*e);
-  heard = expect(ServerMessage::Kind::ok, "< ok > or < error > to < rtrmode >");
+  heard = ask(socketcand::formatRtrMode(), ServerMessage::Kind::ok,
+              "< ok > or < error > to < rtrmode >");
   if (auto* e = std::get_if<Error>(&heard)) return std::move(*e);
   channel->rtrMode_ = std::get<ServerMessage>(heard).kind == ServerMessage::Kind::ok;
 
-  if (auto e = handshake.say(socketcand::formatRawMode())) return std::move(*e);
-  heard = expect(ServerMessage::Kind::ok, "< ok > to < rawmode >");
+  heard = ask(socketcand::formatRawMode(), ServerMessage::Kind::ok, "< ok > to < rawmode >");
   if (auto* e = std::get_if<Error>(&heard)) return std::move(*e);
   if (const auto& m = std::get<ServerMessage>(heard); m.kind == ServerMessage::Kind::error) {
     return Error{ErrorKind::protocolError,
@@ -227,6 +231,7 @@ std::optional<Error> SocketcandChannel::send(const Frame& frame) {
 }
 
 bool SocketcandChannel::pump() {
+  if (down_) return false;
   const StreamTransport::ReadResult read = transport_.read(
       kMaxReadsPerPump, [this](std::string_view bytes) { splitter_.feed(bytes); });
   // Frames that came before a close or failure are delivered.
