@@ -5,7 +5,9 @@
 //   knows; an initiate's answer names the request's index and sub-index;
 // - a segmented upload delivers exactly the size its initiate announced;
 // - everything the node sends is a data frame of at most 8 bytes on an 11-bit id; boot-up,
-//   heartbeat and guarding replies carry one byte with a state the node can be in.
+//   heartbeat and guarding replies carry one byte with a state the node can be in;
+// - its next deadline is never before the time it last ran, and as time passes it sends nothing
+//   of its own before that deadline (so a program that sleeps until then misses nothing).
 //
 // Input: records of one operation byte and its operands.
 //   op % 8 = 0 SDO request (8 bytes)     1 NMT command (2 bytes)   2 SYNC
@@ -13,8 +15,6 @@
 //            5 time step (1 byte, x 4 ms) 6 any frame (2 id bytes, length byte, data)
 //            7 operator: reboot, EMCY, PDO configuration refused, transmit PDO count
 #include <cstdint>
-#include <deque>
-#include <memory>
 #include <optional>
 #include <set>
 #include <vector>
@@ -25,31 +25,6 @@
 namespace {
 
 constexpr uint8_t kNode = 1;
-
-struct Wire {
-  std::deque<canbus::Frame> toNode;
-  std::vector<canbus::Frame> fromNode;
-};
-
-class WireChannel : public canbus::Channel {
- public:
-  explicit WireChannel(Wire& wire) : wire_(wire) {}
-  std::optional<canbus::Frame> receive() override {
-    if (wire_.toNode.empty()) return std::nullopt;
-    canbus::Frame frame = wire_.toNode.front();
-    wire_.toNode.pop_front();
-    return frame;
-  }
-  std::optional<canbus::Error> send(const canbus::Frame& frame) override {
-    wire_.fromNode.push_back(frame);
-    return std::nullopt;
-  }
-  canbus::ChannelState state() const override { return canbus::ChannelState::active; }
-  std::string name() const override { return "fuzz"; }
-
- private:
-  Wire& wire_;
-};
 
 // The abort codes the module's server may send.
 const std::set<uint32_t> kKnownAborts = {0x05030000, 0x05040000, 0x05040001, 0x05040005, 0x06010000,
@@ -112,28 +87,29 @@ void checkSent(const canbus::Frame& frame) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Wire wire;
+  std::vector<canbus::Frame> fromNode;
   rq730sim::Options options;
   options.nodeId = kNode;
   options.loadKg = 100;
   options.warmup = rq730sim::Milliseconds(8);
-  rq730sim::Simulator sim(std::make_unique<WireChannel>(wire), options);
+  rq730sim::Simulator sim(options, [&](const canbus::Frame& frame) { fromNode.push_back(frame); });
   rq730sim::Clock::time_point now{std::chrono::seconds(1000)};
   UploadTracker upload;
   bool rebootPending = false;
 
-  // Delivers one frame at the current time; what the node sends lands in wire.fromNode.
+  // Delivers one frame at the current time and runs what is due then; what the node sends
+  // lands in fromNode.
   auto exchange = [&](const canbus::Frame& frame) {
-    wire.toNode.push_back(frame);
-    sim.poll(now);
+    sim.onFrame(frame, now);
+    sim.advance(now);
     rebootPending = false;
   };
 
-  sim.poll(now);
+  sim.advance(now);
   Input in(data, size);
   for (int step = 0; step < 512 && !in.empty(); ++step) {
-    for (const auto& sent : wire.fromNode) checkSent(sent);
-    wire.fromNode.clear();
+    for (const auto& sent : fromNode) checkSent(sent);
+    fromNode.clear();
 
     const uint8_t op = in.next();
     canbus::Frame frame;
@@ -148,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const bool clientAbort = frame.data[0] >> 5 == 4;
         exchange(frame);
         std::vector<canbus::Frame> answers;
-        for (const auto& sent : wire.fromNode)
+        for (const auto& sent : fromNode)
           if (sent.id == 0x580u + kNode) answers.push_back(sent);
         FUZZ_CHECK(answers.size() == (served && !clientAbort ? 1u : 0u),
                    "%zu answers to one SDO request", answers.size());
@@ -194,11 +170,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         frame.remote = true;
         exchange(frame);
         break;
-      case 5:  // time passes
+      case 5: {  // time passes
+        const auto deadline = sim.nextDeadline();
+        FUZZ_CHECK(!deadline || *deadline >= now, "deadline before the last run");
         now += rq730sim::Milliseconds(4 * in.next());
-        sim.poll(now);
+        sim.advance(now);
         rebootPending = false;
+        if (!deadline || *deadline > now) {
+          FUZZ_CHECK(fromNode.empty(), "%zu frame(s) sent before the deadline", fromNode.size());
+        }
         break;
+      }
       case 6: {  // any frame
         frame.id = static_cast<uint32_t>(in.next() | in.next() << 8) & 0x7FF;
         const uint8_t flags = in.next();
@@ -225,6 +207,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
   }
-  for (const auto& sent : wire.fromNode) checkSent(sent);
+  for (const auto& sent : fromNode) checkSent(sent);
   return 0;
 }

@@ -8,7 +8,6 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -48,48 +47,16 @@ std::vector<Attribute> attributes(const uint8_t* data, std::size_t size) {
   return result;
 }
 
-std::atomic<uint32_t> nextSequence{1};
-
-// Sends one request and waits for its answer: the RTM_NEWLINK reply for a GET (into *reply), or
-// the acknowledgement. Returns 0 or an errno value.
-int transact(const std::vector<uint8_t>& request, uint32_t sequence,
-             std::optional<LinkInfo>* reply) {
-  UniqueFd fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
-  if (!fd) return errno;
-  const timeval timeout{1, 0};
-  ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  sockaddr_nl kernel{};
-  kernel.nl_family = AF_NETLINK;
-  if (::sendto(fd.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel),
-               sizeof kernel) < 0) {
-    return errno;
+// Whether the datagram carries a message with this sequence number.
+bool carriesSequence(const uint8_t* data, std::size_t size, uint32_t sequence) {
+  std::size_t pos = 0;
+  while (pos + sizeof(nlmsghdr) <= size) {
+    const nlmsghdr header = load<nlmsghdr>(data + pos);
+    if (header.nlmsg_seq == sequence) return true;
+    if (header.nlmsg_len < sizeof(nlmsghdr)) return false;
+    pos += aligned(header.nlmsg_len);
   }
-  std::vector<uint8_t> buffer(32 * 1024);
-  for (;;) {
-    const ssize_t n = ::recv(fd.get(), buffer.data(), buffer.size(), 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    std::size_t pos = 0;
-    const auto total = static_cast<std::size_t>(n);
-    while (pos + sizeof(nlmsghdr) <= total) {
-      const nlmsghdr header = load<nlmsghdr>(buffer.data() + pos);
-      if (header.nlmsg_len < sizeof(nlmsghdr) || pos + header.nlmsg_len > total) return EPROTO;
-      if (header.nlmsg_seq == sequence) {
-        if (header.nlmsg_type == NLMSG_ERROR) {
-          if (header.nlmsg_len < sizeof(nlmsghdr) + sizeof(nlmsgerr)) return EPROTO;
-          const nlmsgerr error = load<nlmsgerr>(buffer.data() + pos + sizeof(nlmsghdr));
-          return -error.error;  // 0 is the acknowledgement
-        }
-        if (header.nlmsg_type == RTM_NEWLINK && reply != nullptr) {
-          *reply = parseLinkMessage(buffer.data() + pos, header.nlmsg_len);
-          return *reply ? 0 : EPROTO;
-        }
-      }
-      pos += aligned(header.nlmsg_len);
-    }
-  }
+  return false;
 }
 
 }  // namespace
@@ -165,6 +132,11 @@ std::optional<LinkInfo> parseLinkMessage(const uint8_t* data, std::size_t size) 
               if (timing.bitrate != 0) link.bitrate = timing.bitrate;
             } else if (can.type == IFLA_CAN_RESTART_MS && can.size >= sizeof(uint32_t)) {
               link.restartMs = load<uint32_t>(can.data);
+            } else if (can.type == IFLA_CAN_STATE && can.size >= sizeof(uint32_t)) {
+              const auto state = load<uint32_t>(can.data);
+              if (state <= static_cast<uint32_t>(CanState::sleeping)) {
+                link.canState = static_cast<CanState>(state);
+              }
             }
           }
         }
@@ -172,25 +144,98 @@ std::optional<LinkInfo> parseLinkMessage(const uint8_t* data, std::size_t size) 
     }
   }
   // IFLA_INFO_DATA is only meaningful for "can" links; other kinds keep no bit rate.
-  if (link.kind != "can") link.bitrate.reset();
+  if (link.kind != "can") {
+    link.bitrate.reset();
+    link.restartMs.reset();
+    link.canState.reset();
+  }
   return link;
 }
 
-std::variant<LinkInfo, int> readLinkInfo(int index) {
-  const uint32_t sequence = nextSequence++;
+std::variant<LinkInfo, int> parseAnswer(const std::vector<uint8_t>& answer, uint32_t sequence,
+                                        bool wantLink) {
+  const uint8_t* data = answer.data();
+  const std::size_t total = answer.size();
+  std::size_t pos = 0;
+  while (pos + sizeof(nlmsghdr) <= total) {
+    const nlmsghdr header = load<nlmsghdr>(data + pos);
+    if (header.nlmsg_len < sizeof(nlmsghdr) || header.nlmsg_len > total - pos) return EPROTO;
+    if (header.nlmsg_seq == sequence) {
+      if (header.nlmsg_type == NLMSG_ERROR) {
+        if (header.nlmsg_len < sizeof(nlmsghdr) + sizeof(nlmsgerr)) return EPROTO;
+        const nlmsgerr error = load<nlmsgerr>(data + pos + sizeof(nlmsghdr));
+        if (error.error > 0 || error.error < -4095) return EPROTO;  // no errno value
+        if (error.error == 0) return wantLink ? EPROTO : 0;         // 0 is the acknowledgement
+        return -error.error;
+      }
+      if (header.nlmsg_type == RTM_NEWLINK && wantLink) {
+        std::optional<LinkInfo> link = parseLinkMessage(data + pos, header.nlmsg_len);
+        if (!link) return EPROTO;
+        return std::move(*link);
+      }
+      return EPROTO;  // an answer of another kind
+    }
+    pos += aligned(header.nlmsg_len);
+  }
+  return EPROTO;  // nothing for this request
+}
+
+NetlinkExchange netlinkToKernel() {
+  return [](const std::vector<uint8_t>& request) -> std::variant<std::vector<uint8_t>, int> {
+    if (request.size() < sizeof(nlmsghdr)) return EINVAL;
+    const uint32_t sequence = load<nlmsghdr>(request.data()).nlmsg_seq;
+    UniqueFd fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE));
+    if (!fd) return errno;
+    const timeval timeout{1, 0};
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    if (::sendto(fd.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel),
+                 sizeof kernel) < 0) {
+      return errno;
+    }
+    std::vector<uint8_t> buffer(32 * 1024);
+    for (;;) {
+      const ssize_t n = ::recv(fd.get(), buffer.data(), buffer.size(), 0);
+      if (n < 0) {
+        const int error = errno;
+        if (error == EINTR) continue;
+        return error == EAGAIN || error == EWOULDBLOCK ? ETIMEDOUT : error;
+      }
+      if (carriesSequence(buffer.data(), static_cast<std::size_t>(n), sequence)) {
+        buffer.resize(static_cast<std::size_t>(n));
+        return buffer;
+      }
+    }
+  };
+}
+
+std::string netlinkErrorText(int error) {
+  if (error == EPROTO)
+    return "the kernel's netlink answer made no sense (" + errnoText(error) + ")";
+  return errnoText(error);
+}
+
+std::variant<LinkInfo, int> NetlinkClient::run(NetlinkBuilder& request, uint32_t sequence,
+                                               bool wantLink) {
+  if (!exchange_) return ENOSYS;
+  std::variant<std::vector<uint8_t>, int> answer = exchange_(request.bytes());
+  if (const int* error = std::get_if<int>(&answer)) return *error > 0 ? *error : EPROTO;
+  return parseAnswer(std::get<std::vector<uint8_t>>(answer), sequence, wantLink);
+}
+
+std::variant<LinkInfo, int> NetlinkClient::readLink(int index) {
+  const uint32_t sequence = nextSequence_++;
   NetlinkBuilder request(RTM_GETLINK, NLM_F_REQUEST, sequence);
   ifinfomsg info{};
   info.ifi_family = AF_UNSPEC;
   info.ifi_index = index;
   request.append(&info, sizeof info);
-  std::optional<LinkInfo> reply;
-  const int error = transact(request.bytes(), sequence, &reply);
-  if (error != 0) return error;
-  return *reply;
+  return run(request, sequence, true);
 }
 
-int setLinkUp(int index, bool up) {
-  const uint32_t sequence = nextSequence++;
+int NetlinkClient::setUp(int index, bool up) {
+  const uint32_t sequence = nextSequence_++;
   NetlinkBuilder request(RTM_NEWLINK, NLM_F_REQUEST | NLM_F_ACK, sequence);
   ifinfomsg info{};
   info.ifi_family = AF_UNSPEC;
@@ -198,11 +243,12 @@ int setLinkUp(int index, bool up) {
   info.ifi_flags = up ? IFF_UP : 0;
   info.ifi_change = IFF_UP;
   request.append(&info, sizeof info);
-  return transact(request.bytes(), sequence, nullptr);
+  const std::variant<LinkInfo, int> result = run(request, sequence, false);
+  return std::holds_alternative<int>(result) ? std::get<int>(result) : EPROTO;
 }
 
-int setCanBitrate(int index, uint32_t bitrate, uint32_t restartMs) {
-  const uint32_t sequence = nextSequence++;
+int NetlinkClient::changeCan(int index, uint16_t attribute, const void* data, std::size_t size) {
+  const uint32_t sequence = nextSequence_++;
   NetlinkBuilder request(RTM_NEWLINK, NLM_F_REQUEST | NLM_F_ACK, sequence);
   ifinfomsg info{};
   info.ifi_family = AF_UNSPEC;
@@ -211,14 +257,29 @@ int setCanBitrate(int index, uint32_t bitrate, uint32_t restartMs) {
   const std::size_t linkInfo = request.beginNested(IFLA_LINKINFO);
   static constexpr char kKind[] = "can";
   request.attribute(IFLA_INFO_KIND, kKind, sizeof kKind - 1);
-  const std::size_t data = request.beginNested(IFLA_INFO_DATA);
+  const std::size_t canData = request.beginNested(IFLA_INFO_DATA);
+  request.attribute(attribute, data, size);
+  request.endNested(canData);
+  request.endNested(linkInfo);
+  const std::variant<LinkInfo, int> result = run(request, sequence, false);
+  return std::holds_alternative<int>(result) ? std::get<int>(result) : EPROTO;
+}
+
+int NetlinkClient::setBitrate(int index, uint32_t bitrate) {
   can_bittiming timing{};
   timing.bitrate = bitrate;  // the kernel computes the segments from the rate
-  request.attribute(IFLA_CAN_BITTIMING, &timing, sizeof timing);
-  request.attribute(IFLA_CAN_RESTART_MS, &restartMs, sizeof restartMs);
-  request.endNested(data);
-  request.endNested(linkInfo);
-  return transact(request.bytes(), sequence, nullptr);
+  return changeCan(index, IFLA_CAN_BITTIMING, &timing, sizeof timing);
 }
+
+int NetlinkClient::setRestartMs(int index, uint32_t restartMs) {
+  return changeCan(index, IFLA_CAN_RESTART_MS, &restartMs, sizeof restartMs);
+}
+
+int NetlinkClient::restart(int index) {
+  const uint32_t now = 1;
+  return changeCan(index, IFLA_CAN_RESTART, &now, sizeof now);
+}
+
+std::variant<LinkInfo, int> readLinkInfo(int index) { return NetlinkClient().readLink(index); }
 
 }  // namespace canbus

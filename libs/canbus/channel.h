@@ -59,6 +59,12 @@ class Channel {
   // A file descriptor that becomes readable when receive() may have something (for tools that
   // want to sleep in poll()); -1 when the channel has none.
   virtual int pollFd() const { return -1; }
+  // How often the controller went bus-off since the channel was opened (also when it was
+  // restarted before anyone looked at the state).
+  virtual uint64_t busOffCount() const { return 0; }
+  // What the user should know about the channel now, e.g. why it stays bus-off and how to end
+  // that, or that the adapter's driver refused restart-ms; empty when there is nothing.
+  virtual std::string notice() const { return {}; }
 };
 
 struct OpenOptions {
@@ -72,6 +78,11 @@ using OpenResult = std::variant<std::unique_ptr<Channel>, Error>;
 // Opens the channel that the URL names. Opening the same URL again after a failure or after the
 // channel went down is the way to reconnect; a refused connection fails at once.
 OpenResult openChannel(std::string_view url, const OpenOptions& options = {});
+
+// Opens the first SocketCAN interface whose kernel driver is `driver` (e.g. "peak_usb"), looked
+// up anew at every call, so that a re-plugged adapter is found under its new name and another
+// adapter that took its old name is never opened.
+OpenResult openChannelByDriver(std::string_view driver, const OpenOptions& options = {});
 
 // "badUrl", "noSuchInterface", ... for traces and tests.
 const char* toString(ErrorKind kind);

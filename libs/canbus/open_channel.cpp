@@ -33,40 +33,31 @@ OpenResult openChannel(std::string_view url, const OpenOptions& options) {
   return std::unique_ptr<Channel>(openLoopback(std::get<LoopbackUrl>(target).name));
 }
 
+OpenResult openChannelByDriver(std::string_view driver, const OpenOptions& options) {
+  return widen(SocketCanChannel::openByDriver(driver, options.bitrate));
+}
+
 const char* toString(ErrorKind kind) {
   switch (kind) {
-    case ErrorKind::badUrl:
-      return "badUrl";
-    case ErrorKind::noSuchInterface:
-      return "noSuchInterface";
-    case ErrorKind::notSupported:
-      return "notSupported";
-    case ErrorKind::permissionDenied:
-      return "permissionDenied";
-    case ErrorKind::bitrateMismatch:
-      return "bitrateMismatch";
-    case ErrorKind::sendFailed:
-      return "sendFailed";
-    case ErrorKind::busOff:
-      return "busOff";
-    case ErrorKind::connectionLost:
-      return "connectionLost";
-    case ErrorKind::protocolError:
-      return "protocolError";
+    case ErrorKind::badUrl: return "badUrl";
+    case ErrorKind::noSuchInterface: return "noSuchInterface";
+    case ErrorKind::notSupported: return "notSupported";
+    case ErrorKind::permissionDenied: return "permissionDenied";
+    case ErrorKind::bitrateMismatch: return "bitrateMismatch";
+    case ErrorKind::sendFailed: return "sendFailed";
+    case ErrorKind::busOff: return "busOff";
+    case ErrorKind::connectionLost: return "connectionLost";
+    case ErrorKind::protocolError: return "protocolError";
   }
   return "unknown";
 }
 
 const char* toString(ChannelState state) {
   switch (state) {
-    case ChannelState::active:
-      return "active";
-    case ChannelState::errorPassive:
-      return "errorPassive";
-    case ChannelState::busOff:
-      return "busOff";
-    case ChannelState::down:
-      return "down";
+    case ChannelState::active: return "active";
+    case ChannelState::errorPassive: return "errorPassive";
+    case ChannelState::busOff: return "busOff";
+    case ChannelState::down: return "down";
   }
   return "unknown";
 }

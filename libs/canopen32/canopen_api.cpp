@@ -127,9 +127,10 @@ uint16_t kcoInit(uint8_t hardware, uint32_t bitrate, uint8_t extended,
   lib.link.reset();
   lib.trace.reset();
 
-  auto target =
-      channelUrlFor(hardware, std::getenv("CANOPEN32_CHANNELS"),
-                    [](std::string_view driver) { return canbus::findInterfaceByDriver(driver); });
+  const char* channels = std::getenv("CANOPEN32_CHANNELS");
+  auto target = channelUrlFor(hardware, channels, [](std::string_view driver) {
+    return canbus::findInterfaceByDriver(driver);
+  });
   if (auto* failure = std::get_if<InitFailure>(&target)) return fail(failure->code, failure->text);
   const std::string url = std::get<std::string>(target);
   if (bitrate == 0 || bitrate > 1000000) {
@@ -138,7 +139,16 @@ uint16_t kcoInit(uint8_t hardware, uint32_t bitrate, uint8_t extended,
   }
   canbus::OpenOptions options;
   options.bitrate = bitrate;
-  auto opened = canbus::openChannel(url, options);
+  // A code that stands for an adapter kind is looked up again at every open and reopen.
+  ChannelOpener opener = [](std::string_view openUrl, const canbus::OpenOptions& openOptions) {
+    return canbus::openChannel(openUrl, openOptions);
+  };
+  if (std::optional<std::string> driver = driverFor(hardware, channels)) {
+    opener = [driver = *driver](std::string_view, const canbus::OpenOptions& openOptions) {
+      return canbus::openChannelByDriver(driver, openOptions);
+    };
+  }
+  auto opened = opener(url, options);
   if (auto* error = std::get_if<canbus::Error>(&opened)) {
     const InitFailure failure = initFailureFor(hardware, url, *error, bitrate);
     return fail(failure.code, failure.text);
@@ -146,12 +156,12 @@ uint16_t kcoInit(uint8_t hardware, uint32_t bitrate, uint8_t extended,
   if (const char* path = std::getenv("CANOPEN32_TRACE"); path != nullptr && *path != '\0') {
     lib.trace = FrameTrace::open(path);  // a trace that cannot be written is left out
   }
-  lib.link = std::make_unique<ChannelLink>(
-      url, options, std::move(std::get<std::unique_ptr<canbus::Channel>>(opened)),
-      [](std::string_view reopenUrl, const canbus::OpenOptions& reopenOptions) {
-        return canbus::openChannel(reopenUrl, reopenOptions);
-      },
-      lib.trace.get());
+  auto channel = std::move(std::get<std::unique_ptr<canbus::Channel>>(opened));
+  const std::string notice = channel->notice();
+  setDetail(KCO_INIT_OK, notice.empty() ? std::string("CAN interface initialised")
+                                        : "CAN interface initialised. " + notice);
+  lib.link = std::make_unique<ChannelLink>(url, options, std::move(channel), std::move(opener),
+                                           lib.trace.get());
   lib.callbacks.sdoUploadDone = sdoUploadDone;
   lib.callbacks.sdoDownloadDone = sdoDownloadDone;
   lib.callbacks.pdoReceived = pdoReceived;
@@ -173,7 +183,9 @@ uint16_t kcoLoop(void) {
   if (lib.inLoop) return KCO_INIT_OK;  // called from a callback: the running loop goes on
   lib.inLoop = true;
   const Now now = clockNow();
-  if (lib.link->service(now.steady)) lib.engine->channelLost();
+  if (const Code ended = lib.link->service(now.steady); ended != kSent) {
+    lib.engine->channelLost(ended);
+  }
   for (int i = 0; i < kMaxFramesPerLoop; ++i) {
     auto frame = lib.link->receive();
     if (!frame) break;

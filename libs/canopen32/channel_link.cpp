@@ -1,5 +1,6 @@
 #include "channel_link.h"
 
+#include "canbus/can_fixes.h"
 #include "channel_map.h"
 #include "error_text.h"
 
@@ -10,29 +11,22 @@ InitFailure initFailureFor(uint8_t hardware, const std::string& url, const canbu
   const std::string where =
       "kcoInit: hardware code " + std::to_string(hardware) + " (" + url + "): ";
   switch (error.kind) {
-    case canbus::ErrorKind::badUrl:
-      return {kInitBadUrl, where + error.message};
+    case canbus::ErrorKind::badUrl: return {kInitBadUrl, where + error.message};
     case canbus::ErrorKind::noSuchInterface: {
       const bool hint =
           url.rfind("socketcand://", 0) == 0 && error.message.find("running") == std::string::npos;
       return {kInitNoInterface, where + error.message + (hint ? " (is the hub running?)" : "")};
     }
-    case canbus::ErrorKind::notSupported:
-      return {kInitNoKernelCan, where + error.message};
-    case canbus::ErrorKind::permissionDenied:
-      return {kInitPermission, where + error.message};
+    case canbus::ErrorKind::notSupported: return {kInitNoKernelCan, where + error.message};
+    case canbus::ErrorKind::permissionDenied: return {kInitPermission, where + error.message};
     case canbus::ErrorKind::bitrateMismatch: {
       std::string text = where + error.message;
       if (text.find("ip link") == std::string::npos && url.rfind("socketcan://", 0) == 0) {
-        const std::string name = url.substr(12);
-        text += "; fix: sudo ip link set " + name + " down && sudo ip link set " + name +
-                " type can bitrate " + std::to_string(bitrate) + " && sudo ip link set " + name +
-                " up";
+        text += " " + canbus::canFixText(canbus::CanFix::bitrate, url.substr(12), bitrate);
       }
       return {kInitBitrateMismatch, text};
     }
-    default:
-      return {kInitFailed, where + error.message};
+    default: return {kInitFailed, where + error.message};
   }
 }
 
@@ -44,16 +38,17 @@ ChannelLink::ChannelLink(std::string url, canbus::OpenOptions options,
       channel_(std::move(open)),
       opener_(std::move(opener)),
       trace_(trace) {
-  if (channel_) name_ = channel_->name();
+  if (channel_) {
+    name_ = channel_->name();
+    busOffsSeen_ = channel_->busOffCount();
+  }
 }
 
 Code ChannelLink::send(const canbus::Frame& frame) {
   if (!channel_) return kChannelUnavailable;
   if (auto error = channel_->send(frame)) {
     switch (error->kind) {
-      case canbus::ErrorKind::connectionLost:
-        markLost();
-        return kChannelUnavailable;
+      case canbus::ErrorKind::connectionLost: markLost(error->message); return kChannelUnavailable;
       case canbus::ErrorKind::busOff:
         setDetail(kBusOff, "CAN controller is bus-off: " + error->message);
         return kBusOff;
@@ -73,14 +68,42 @@ std::optional<canbus::Frame> ChannelLink::receive() {
   return frame;
 }
 
-void ChannelLink::markLost() {
+void ChannelLink::setUnavailable(const std::string& reason) {
+  reason_ = reason;
+  std::string text = "CAN channel not available: " + reason;
+  if (opener_) {
+    text += " The library tries again every " +
+            std::to_string(
+                std::chrono::duration_cast<std::chrono::milliseconds>(kReopenInterval).count()) +
+            " ms.";
+  }
+  setDetail(kChannelUnavailable, text);
+}
+
+void ChannelLink::markLost(const std::string& reason) {
   channel_.reset();
   lostUnreported_ = true;
   nextReopen_.reset();
+  setUnavailable(reason);
 }
 
-bool ChannelLink::service(Duration steady) {
-  if (channel_ && channel_->state() == canbus::ChannelState::down) markLost();
+Code ChannelLink::service(Duration steady) {
+  Code ended = kSent;
+  if (channel_ && channel_->state() == canbus::ChannelState::down) {
+    const std::string notice = channel_->notice();
+    markLost(notice.empty() ? "CAN channel " + name_ + " went down." : notice);
+  }
+  if (channel_ && channel_->busOffCount() != busOffsSeen_) {
+    busOffsSeen_ = channel_->busOffCount();
+    const std::string notice = channel_->notice();
+    setDetail(kBusOff, "CAN controller is bus-off: " +
+                           (channel_->state() == canbus::ChannelState::busOff && !notice.empty()
+                                ? notice
+                                : "CAN interface " + name_ +
+                                      " went bus-off and was restarted; transfers running "
+                                      "then ended."));
+    ended = kBusOff;
+  }
   if (!channel_ && opener_) {
     if (!nextReopen_) nextReopen_ = steady + kReopenInterval;
     if (steady >= *nextReopen_) {
@@ -88,15 +111,20 @@ bool ChannelLink::service(Duration steady) {
       if (auto* opened = std::get_if<std::unique_ptr<canbus::Channel>>(&result)) {
         channel_ = std::move(*opened);
         name_ = channel_->name();
+        busOffsSeen_ = channel_->busOffCount();
+        reason_.clear();
         nextReopen_.reset();
       } else {
+        setUnavailable(std::get<canbus::Error>(result).message);
         nextReopen_ = steady + kReopenInterval;
       }
     }
   }
-  const bool lost = lostUnreported_;
-  lostUnreported_ = false;
-  return lost;
+  if (lostUnreported_) {
+    lostUnreported_ = false;
+    return kSdoChannelLost;
+  }
+  return ended;
 }
 
 }  // namespace canopen32

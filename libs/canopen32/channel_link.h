@@ -1,8 +1,12 @@
 // The engine's way onto the bus: sends and receives through one canbus::Channel, writes the
-// trace, notices when the channel is lost and reopens it (same URL, same options) at most every
-// kReopenInterval, so a restarted hub or a replugged adapter is used again without a restart.
+// trace, notices when the channel is lost or its controller went bus-off, and reopens a lost
+// channel (same URL, same options) at most every kReopenInterval, so a restarted hub or a
+// replugged adapter is used again without a restart. Why a channel is not available (lost, or
+// its reopen failed: interface absent, down, without bit rate, no permission) is the text of
+// kChannelUnavailable.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -32,14 +36,20 @@ class ChannelLink final : public FrameSink {
   Code send(const canbus::Frame& frame) override;
   // Next received frame, if any (nothing while the channel is lost).
   std::optional<canbus::Frame> receive();
-  // Call once per loop first: true exactly when the channel was found lost since the last call
-  // (by its state or by a failed send); while it is lost, tries to reopen it when due.
-  bool service(Duration steady);
+  // Call once per loop first. Returns what running transfers end with, or kSent when nothing
+  // happened: kSdoChannelLost when the channel was found lost since the last call (by its state
+  // or by a failed send), kBusOff when its controller went bus-off meanwhile (also when it was
+  // restarted since). While the channel is lost, tries to reopen it when due.
+  Code service(Duration steady);
 
   bool available() const { return channel_ != nullptr; }
+  // Why the channel is not available now (the loss, or the latest failed reopen); empty while
+  // it is.
+  const std::string& unavailableReason() const { return reason_; }
 
  private:
-  void markLost();
+  void markLost(const std::string& reason);
+  void setUnavailable(const std::string& reason);
 
   std::string url_;
   canbus::OpenOptions options_;
@@ -47,7 +57,9 @@ class ChannelLink final : public FrameSink {
   ChannelOpener opener_;
   FrameTrace* trace_;
   std::string name_;
+  std::string reason_;
   bool lostUnreported_ = false;
+  uint64_t busOffsSeen_ = 0;
   std::optional<Duration> nextReopen_;
 };
 

@@ -11,15 +11,9 @@ std::string_view trim(std::string_view text) {
   return text;
 }
 
-}  // namespace
-
-std::variant<std::string, InitFailure> channelUrlFor(uint8_t hardware, const char* channels,
-                                                     const InterfaceFinder& findInterface) {
-  const std::string code = std::to_string(hardware);
-  if (hardware < 1 || hardware > 9) {
-    return InitFailure{kInitBadHardwareCode,
-                       "kcoInit: unknown hardware code " + code + " (valid codes are 1..9)"};
-  }
+// The URL CANOPEN32_CHANNELS gives the code (the last entry wins), if any.
+std::variant<std::optional<std::string>, InitFailure> configuredUrl(uint8_t hardware,
+                                                                    const char* channels) {
   std::optional<std::string> configured;
   std::string_view rest = channels ? channels : "";
   while (!rest.empty()) {
@@ -45,20 +39,32 @@ std::variant<std::string, InitFailure> channelUrlFor(uint8_t hardware, const cha
     }
     if (entryCode == hardware) configured = std::string(url);  // the last entry wins
   }
-  if (configured) return *configured;
+  return configured;
+}
+
+}  // namespace
+
+std::variant<std::string, InitFailure> channelUrlFor(uint8_t hardware, const char* channels,
+                                                     const InterfaceFinder& findInterface) {
+  const std::string code = std::to_string(hardware);
+  if (hardware < 1 || hardware > 9) {
+    return InitFailure{kInitBadHardwareCode,
+                       "kcoInit: unknown hardware code " + code + " (valid codes are 1..9)"};
+  }
+  auto configured = configuredUrl(hardware, channels);
+  if (auto* failure = std::get_if<InitFailure>(&configured)) return std::move(*failure);
+  if (auto& url = std::get<std::optional<std::string>>(configured)) return *url;
   switch (hardware) {
-    case 1:
-      return std::string("socketcan://vcan0");
-    case 2:
-      return std::string("socketcan://vcan1");
+    case 1: return std::string("socketcan://vcan0");
+    case 2: return std::string("socketcan://vcan1");
     case 8: {
       if (auto name = findInterface ? findInterface("peak_usb") : std::nullopt) {
         return "socketcan://" + *name;
       }
       return InitFailure{kInitNoInterface,
                          "kcoInit: hardware code 8 (PEAK PCAN-USB): no CAN interface with kernel "
-                         "driver peak_usb found (adapter not plugged in?); or set "
-                         "CANOPEN32_CHANNELS=8=URL"};
+                         "driver peak_usb found. Plug in the adapter and check with `ip link "
+                         "show type can` that it appears; or set CANOPEN32_CHANNELS=8=URL"};
     }
     default:
       return InitFailure{kInitNotConfigured,
@@ -67,6 +73,16 @@ std::variant<std::string, InitFailure> channelUrlFor(uint8_t hardware, const cha
                              code + "; set CANOPEN32_CHANNELS=" + code + "=URL (e.g. " + code +
                              "=socketcand://127.0.0.1:29536/sim0)"};
   }
+}
+
+std::optional<std::string> driverFor(uint8_t hardware, const char* channels) {
+  if (hardware != 8) return std::nullopt;
+  auto configured = configuredUrl(hardware, channels);
+  if (std::holds_alternative<InitFailure>(configured) ||
+      std::get<std::optional<std::string>>(configured)) {
+    return std::nullopt;
+  }
+  return std::string("peak_usb");
 }
 
 }  // namespace canopen32

@@ -30,4 +30,8 @@ using InterfaceFinder = std::function<std::optional<std::string>(std::string_vie
 std::variant<std::string, InitFailure> channelUrlFor(uint8_t hardware, const char* channels,
                                                      const InterfaceFinder& findInterface);
 
+// The kernel driver whose first interface the code stands for at every open and reopen
+// ("peak_usb" for 8, unless configured otherwise); nullopt when the code means its URL.
+std::optional<std::string> driverFor(uint8_t hardware, const char* channels);
+
 }  // namespace canopen32

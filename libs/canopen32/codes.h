@@ -25,9 +25,9 @@ enum : Code {
   kInitFailed = 0x100A,               // any other open failure
   kInitInsideCallback = 0x100B,       // kcoInit called from one of the library's callbacks
   kNotInitialised = 0x1010,           // no successful kcoInit yet
-  kChannelUnavailable = 0x1011,       // channel lost; the library reopens it by itself
+  kChannelUnavailable = 0x1011,       // channel lost; the library tries to reopen it
   kSendFailed = 0x1012,               // transmit queue full or write failed
-  kBusOff = 0x1013,                   // controller bus-off
+  kBusOff = 0x1013,                   // controller bus-off (also ends running SDO transfers)
   kBadNode = 0x1014,                  // node id outside 1..127
   kBadNodeOrAll = 0x1015,             // node id outside 0..127
 

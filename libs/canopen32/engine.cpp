@@ -47,7 +47,7 @@ void Engine::tick(Now now) {
   flush();
 }
 
-void Engine::channelLost() { sdo_.failAll(kSdoChannelLost); }
+void Engine::channelLost(Code code) { sdo_.failAll(code); }
 
 void Engine::flush() {
   // A callback may call into the library again; its reports join the queue and are handed out

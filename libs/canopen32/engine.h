@@ -25,8 +25,9 @@ class Engine {
   void onFrame(Now now, const canbus::Frame& frame);
   // Runs the due timers and hands out their reports, and the reports of earlier requests.
   void tick(Now now);
-  // The channel went away: running SDO transfers complete with kSdoChannelLost.
-  void channelLost();
+  // The channel went away (kSdoChannelLost) or its controller bus-off (kBusOff): running SDO
+  // transfers complete with the code.
+  void channelLost(Code code = kSdoChannelLost);
 
   Code nmt(uint8_t node, uint16_t command);
   Code sdo(Now now, uint8_t node, uint16_t index, uint8_t subindex, uint16_t function,

@@ -20,14 +20,10 @@ constexpr uint8_t kCsAbort = 4;                     // both:   1000 0000
 
 size_t widthOf(uint16_t datatype) {
   switch (datatype) {
-    case KCO_TYPE_U8:
-      return 1;
-    case KCO_TYPE_U16:
-      return 2;
-    case KCO_TYPE_U32:
-      return 4;
-    default:
-      return 0;  // text: any length
+    case KCO_TYPE_U8: return 1;
+    case KCO_TYPE_U16: return 2;
+    case KCO_TYPE_U32: return 4;
+    default: return 0;  // text: any length
   }
 }
 
@@ -71,9 +67,7 @@ Code SdoClient::request(Now now, uint8_t node, uint16_t index, uint8_t subindex,
         value = v;
         break;
       }
-      default:
-        std::memcpy(&value, data, 4);
-        break;
+      default: std::memcpy(&value, data, 4); break;
     }
     std::vector<uint8_t> bytes(widthOf(datatype));
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
@@ -250,8 +244,8 @@ void SdoClient::sendNextSegment(Now now, uint8_t node, Transfer& transfer) {
 
 bool SdoClient::sendStep(Now now, uint8_t node, Transfer& transfer,
                          const std::array<uint8_t, 8>& data) {
-  if (context_.send(0x600 + node, data) != kSent) {
-    complete(node, kSdoSendFailed);
+  if (const Code sent = context_.send(0x600 + node, data); sent != kSent) {
+    complete(node, sent == kBusOff ? kBusOff : kSdoSendFailed);
     return false;
   }
   transfer.deadline = now.steady + timeout_;
@@ -286,9 +280,7 @@ void SdoClient::finishUpload(uint8_t node) {
       std::memcpy(transfer.data, &v, 2);
       break;
     }
-    default:
-      std::memcpy(transfer.data, &value, 4);
-      break;
+    default: std::memcpy(transfer.data, &value, 4); break;
   }
   complete(node, KCO_SDO_DONE);
 }

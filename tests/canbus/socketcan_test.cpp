@@ -1,27 +1,30 @@
+// SocketCanChannel without a kernel: its socket is one end of a socketpair carrying can_frame
+// records, its netlink is answered from a fake link, its sysfs is a temporary tree
+// (fake_can_kernel.h). Covers frames both ways, records that are no frame, errno values, the
+// bit rate, an interface that is down or bus-off, re-plugging, and finding an adapter by its
+// kernel driver.
 #include <gtest/gtest.h>
 #include <linux/can.h>
 #include <linux/can/error.h>
 #include <linux/can/netlink.h>
-#include <linux/if_link.h>
-#include <linux/rtnetlink.h>
-#include <net/if.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "canbus/can_fixes.h"
 #include "canbus/can_interfaces.h"
-#include "canbus/can_netlink.h"
 #include "canbus/socketcan_channel.h"
+#include "fake_can_kernel.h"
 
 namespace canbus {
 namespace {
 
-namespace fs = std::filesystem;
+using testing::FakeKernel;
+using testing::FakeLink;
+using testing::FakeSysfs;
 
 bool kernelHasCan() {
   const int fd = ::socket(PF_CAN, SOCK_RAW, CAN_RAW);
@@ -47,20 +50,6 @@ TEST(SocketCanTest, OpeningWithoutKernelSupportOrInterfaceIsAClearError) {
         << error.message;
   }
   EXPECT_NE(error.message.find("can0"), std::string::npos) << error.message;
-}
-
-TEST(SocketCanTest, AMissingInterfaceIsNamed) {
-  if (!kernelHasCan()) GTEST_SKIP() << "the kernel has no CAN support";
-  const OpenResult result = openChannel("socketcan://nocan9");
-  ASSERT_TRUE(std::holds_alternative<Error>(result));
-  EXPECT_EQ(std::get<Error>(result).kind, ErrorKind::noSuchInterface);
-  EXPECT_NE(std::get<Error>(result).message.find("nocan9 does not exist"), std::string::npos);
-}
-
-TEST(SocketCanTest, BitrateCommandIsTheExactFix) {
-  EXPECT_EQ(bitrateCommand("can0", 500000),
-            "ip link set can0 down && ip link set can0 type can bitrate 500000 restart-ms 100 && "
-            "ip link set can0 up");
 }
 
 struct ErrorFrameCase {
@@ -96,143 +85,489 @@ TEST(SocketCanTest, ErrorFramesDriveTheState) {
   }
 }
 
-// A fake /sys/class/net in a temporary directory.
-class FakeSysfs : public ::testing::Test {
- protected:
-  void SetUp() override {
-    root_ = fs::temp_directory_path() / ("canbus-sysfs-" + std::to_string(::getpid()));
-    fs::remove_all(root_);
-    fs::create_directories(root_ / "drivers" / "peak_usb");
-    fs::create_directories(root_ / "drivers" / "gs_usb");
-  }
-  void TearDown() override { fs::remove_all(root_); }
+TEST(SocketCanTest, FindsTheFirstInterfaceOfADriver) {
+  FakeSysfs sysfs("find");
+  sysfs.add("eth0", 1, 2, "e1000");
+  sysfs.add("vcan0", 280, 3, "");
+  sysfs.add("can1", 280, 7, "peak_usb");
+  sysfs.add("can0", 280, 5, "gs_usb");
+  sysfs.add("can2", 280, 6, "peak_usb");
+  const std::string net = sysfs.net();
 
-  void addInterface(const std::string& name, int type, int index, const std::string& driver) {
-    const fs::path dir = root_ / "net" / name;
-    fs::create_directories(dir);
-    std::ofstream(dir / "type") << type << "\n";
-    std::ofstream(dir / "ifindex") << index << "\n";
-    if (!driver.empty()) {
-      fs::create_directories(dir / "device");
-      fs::create_directory_symlink(root_ / "drivers" / driver, dir / "device" / "driver");
-    }
-  }
-  std::string net() const { return (root_ / "net").string(); }
+  EXPECT_EQ(findInterfaceByDriver("peak_usb", net), "can2");  // lower index: plugged first
+  EXPECT_EQ(findInterfaceByDriver("gs_usb", net), "can0");
+  EXPECT_EQ(findInterfaceByDriver("e1000", net), std::nullopt);  // not a CAN interface
+  EXPECT_EQ(findInterfaceByDriver("kvaser_usb", net), std::nullopt);
 
-  fs::path root_;
-};
-
-TEST_F(FakeSysfs, FindsTheFirstInterfaceOfADriver) {
-  addInterface("eth0", 1, 2, "e1000");
-  addInterface("vcan0", 280, 3, "");
-  addInterface("can1", 280, 7, "peak_usb");
-  addInterface("can0", 280, 5, "gs_usb");
-  addInterface("can2", 280, 6, "peak_usb");
-
-  EXPECT_EQ(findInterfaceByDriver("peak_usb", net()), "can2");  // lower index: plugged first
-  EXPECT_EQ(findInterfaceByDriver("gs_usb", net()), "can0");
-  EXPECT_EQ(findInterfaceByDriver("e1000", net()), std::nullopt);  // not a CAN interface
-  EXPECT_EQ(findInterfaceByDriver("kvaser_usb", net()), std::nullopt);
-
-  const std::vector<CanInterface> all = listCanInterfaces(net());
+  const std::vector<CanInterface> all = listCanInterfaces(net);
   ASSERT_EQ(all.size(), 4U);
   EXPECT_EQ(all[0], (CanInterface{"vcan0", "", 3}));
   EXPECT_EQ(all[1], (CanInterface{"can0", "gs_usb", 5}));
-  EXPECT_TRUE(isCanInterface("can1", net()));
-  EXPECT_FALSE(isCanInterface("eth0", net()));
-  EXPECT_FALSE(isCanInterface("../net/can1", net()));
-  EXPECT_EQ(describeCanInterfaces(net()), "vcan0, can0 (gs_usb), can2 (peak_usb), can1 (peak_usb)");
+  EXPECT_TRUE(isCanInterface("can1", net));
+  EXPECT_FALSE(isCanInterface("eth0", net));
+  EXPECT_FALSE(isCanInterface("../net/can1", net));
+  EXPECT_EQ(describeCanInterfaces(net), "vcan0, can0 (gs_usb), can2 (peak_usb), can1 (peak_usb)");
 }
 
-TEST_F(FakeSysfs, NoInterfacesAtAll) {
-  EXPECT_EQ(findInterfaceByDriver("peak_usb", net()), std::nullopt);
-  EXPECT_TRUE(listCanInterfaces(net()).empty());
-  EXPECT_EQ(describeCanInterfaces(net()), "none");
+TEST(SocketCanTest, NoInterfacesAtAll) {
+  FakeSysfs sysfs("none");
+  EXPECT_EQ(findInterfaceByDriver("peak_usb", sysfs.net()), std::nullopt);
+  EXPECT_TRUE(listCanInterfaces(sysfs.net()).empty());
+  EXPECT_EQ(describeCanInterfaces(sysfs.net()), "none");
 }
 
-TEST(SocketCanTest, TheRealSysfsHasNoPeakAdapterHereOrNamesOne) {
-  const std::optional<std::string> peak = findInterfaceByDriver("peak_usb");
-  if (peak) {
-    EXPECT_TRUE(isCanInterface(*peak));
+// A channel on can0 (index 5, peak_usb) of a fake kernel.
+class FakeCan : public ::testing::Test {
+ protected:
+  FakeCan() : sysfs("chan"), kernel(sysfs) { sysfs.add("can0", 280, 5, "peak_usb"); }
+
+  std::variant<std::unique_ptr<SocketCanChannel>, Error> open(uint32_t bitrate = 500000) {
+    return SocketCanChannel::open("can0", bitrate, kernel.host());
+  }
+  std::unique_ptr<SocketCanChannel> openOk(uint32_t bitrate = 500000) {
+    auto result = open(bitrate);
+    if (auto* error = std::get_if<Error>(&result)) {
+      ADD_FAILURE() << error->message;
+      return nullptr;
+    }
+    return std::move(std::get<std::unique_ptr<SocketCanChannel>>(result));
+  }
+  static Error errorOf(std::variant<std::unique_ptr<SocketCanChannel>, Error> result) {
+    if (auto* error = std::get_if<Error>(&result)) return *error;
+    ADD_FAILURE() << "opened";
+    return Error{ErrorKind::protocolError, ""};
+  }
+  // The IFLA_CAN attribute (or 0 for up/down, 1000 for a GET) of each netlink request.
+  std::vector<int> requestKinds() const {
+    std::vector<int> kinds;
+    for (const auto& request : kernel.requests) {
+      const uint16_t type = request[4] | request[5] << 8;
+      kinds.push_back(type == RTM_GETLINK ? 1000 : FakeKernel::canAttributeOf(request));
+    }
+    return kinds;
+  }
+  static Frame frame(const char* candump) { return *parseCandump(candump); }
+
+  FakeSysfs sysfs;
+  FakeKernel kernel;
+};
+
+constexpr int kGet = 1000;
+constexpr int kUpDown = 0;
+
+TEST_F(FakeCan, FramesBothWays) {
+  auto channel = openOk();
+  ASSERT_TRUE(channel);
+  EXPECT_EQ(kernel.boundIndex, 5);
+  EXPECT_EQ(channel->receive(), std::nullopt);
+
+  kernel.deliver(0x181, {0x34, 0x12});
+  kernel.deliver(CAN_EFF_FLAG | 0x1234567, {1, 2, 3, 4, 5, 6, 7, 8});
+  kernel.deliver(CAN_RTR_FLAG | 0x701, {}, 1);  // remote request for 1 byte
+  EXPECT_EQ(toCandump(*channel->receive()), "181#3412");
+  EXPECT_EQ(toCandump(*channel->receive()), "01234567#0102030405060708");
+  const std::optional<Frame> remote = channel->receive();
+  ASSERT_TRUE(remote);
+  EXPECT_TRUE(remote->remote);
+  EXPECT_EQ(remote->id, 0x701U);
+  EXPECT_EQ(remote->length, 1);
+  EXPECT_EQ(channel->receive(), std::nullopt);
+
+  for (const char* text : {"601#4018100400000000", "1FFFFFFF#", "701#R1"}) {
+    SCOPED_TRACE(text);
+    ASSERT_EQ(channel->send(frame(text)), std::nullopt);
+    const std::optional<std::vector<uint8_t>> record = kernel.sent();
+    ASSERT_TRUE(record);
+    ASSERT_EQ(record->size(), sizeof(can_frame));
+    can_frame raw{};
+    std::memcpy(&raw, record->data(), sizeof raw);
+    const Frame sent = frame(text);
+    const uint32_t flags = (sent.extended ? CAN_EFF_FLAG : 0U) | (sent.remote ? CAN_RTR_FLAG : 0U);
+    EXPECT_EQ(raw.can_id, sent.id | flags);
+    EXPECT_EQ(raw.len, sent.length);
+    if (!sent.remote) {
+      EXPECT_EQ(std::memcmp(raw.data, sent.data.data(), sent.length), 0);
+    }
   }
 }
 
-// An RTM_NEWLINK message as the kernel sends it for a CAN controller.
-std::vector<uint8_t> canLinkMessage(uint32_t bitrate, bool up, const char* kind) {
-  NetlinkBuilder message(RTM_NEWLINK, 0, 7);
-  ifinfomsg info{};
-  info.ifi_index = 5;
-  info.ifi_flags = up ? IFF_UP : 0;
-  message.append(&info, sizeof info);
-  message.attribute(IFLA_IFNAME, "can0", 5);
-  const std::size_t linkInfo = message.beginNested(IFLA_LINKINFO);
-  message.attribute(IFLA_INFO_KIND, kind, std::strlen(kind));
-  const std::size_t data = message.beginNested(IFLA_INFO_DATA);
-  const uint32_t state = CAN_STATE_ERROR_ACTIVE;
-  message.attribute(IFLA_CAN_STATE, &state, sizeof state);
-  if (bitrate != 0) {
-    can_bittiming timing{};
-    timing.bitrate = bitrate;
-    timing.sample_point = 875;
-    message.attribute(IFLA_CAN_BITTIMING, &timing, sizeof timing);
+TEST_F(FakeCan, ErrorFramesFromTheKernelSetTheState) {
+  auto channel = openOk();
+  ASSERT_TRUE(channel);
+  kernel.deliverError(CAN_ERR_CRTL, CAN_ERR_CRTL_TX_PASSIVE);
+  EXPECT_EQ(channel->receive(), std::nullopt);
+  EXPECT_EQ(channel->state(), ChannelState::errorPassive);
+  EXPECT_EQ(channel->errorFrames(), 1U);
+  kernel.deliverError(CAN_ERR_CRTL, CAN_ERR_CRTL_ACTIVE);
+  kernel.deliver(0x181, {1});
+  EXPECT_EQ(toCandump(*channel->receive()), "181#01");  // error frames are not handed out
+  EXPECT_EQ(channel->state(), ChannelState::active);
+}
+
+TEST_F(FakeCan, RecordsThatAreNoClassicFrameAreSkipped) {
+  auto channel = openOk();
+  ASSERT_TRUE(channel);
+  canfd_frame fd{};
+  fd.can_id = 0x123;
+  fd.len = 64;
+  kernel.deliver(&fd, sizeof fd);  // CAN FD: 72 bytes
+  const std::vector<uint8_t> shortRecord(8, 0x11);
+  kernel.deliver(shortRecord.data(), shortRecord.size());
+  const std::vector<uint8_t> longRecord(200, 0xFF);
+  kernel.deliver(longRecord.data(), longRecord.size());
+  for (const int len : {9, 15, 255}) kernel.deliver(0x181, {1, 2, 3, 4, 5, 6, 7, 8}, len);
+  kernel.deliver(0x182, {7});
+
+  const std::optional<Frame> frame = channel->receive();
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(toCandump(*frame), "182#07");
+  EXPECT_EQ(channel->skippedRecords(), 6U);
+  EXPECT_EQ(channel->receive(), std::nullopt);
+  EXPECT_EQ(channel->state(), ChannelState::active);
+}
+
+TEST_F(FakeCan, AnEndlessFloodOfNonFramesDoesNotKeepReceiveFromReturning) {
+  SocketCanHost host = kernel.host();
+  host.read = [](int, void* data, std::size_t size) -> ssize_t {
+    std::memset(data, 0, size);
+    return 3;  // never a frame, never empty
+  };
+  auto opened = SocketCanChannel::open("can0", 500000, host);
+  ASSERT_TRUE(std::holds_alternative<std::unique_ptr<SocketCanChannel>>(opened));
+  auto& channel = std::get<std::unique_ptr<SocketCanChannel>>(opened);
+  EXPECT_EQ(channel->receive(), std::nullopt);  // returns after its share
+  EXPECT_GE(channel->skippedRecords(), 100U);
+  EXPECT_EQ(channel->state(), ChannelState::active);
+}
+
+TEST_F(FakeCan, TheEndOfTheStreamIsALostChannelNotAHang) {
+  auto channel = openOk();
+  ASSERT_TRUE(channel);
+  kernel.closeKernelEnd();
+  EXPECT_EQ(channel->receive(), std::nullopt);
+  EXPECT_EQ(channel->state(), ChannelState::down);
+}
+
+struct ErrnoCase {
+  int error;
+  ErrorKind kind;
+  ChannelState after;
+  const char* says;
+};
+
+TEST_F(FakeCan, SendErrorsMapToKindAndState) {
+  const std::vector<ErrnoCase> cases = {
+      {ENOBUFS, ErrorKind::sendFailed, ChannelState::active,
+       "transmit queue of CAN interface can0 is full"},
+      {EAGAIN, ErrorKind::sendFailed, ChannelState::active,
+       "transmit queue of CAN interface can0 is full"},
+      {ENETDOWN, ErrorKind::connectionLost, ChannelState::down, "can0 is down"},
+      {ENXIO, ErrorKind::connectionLost, ChannelState::down, "can0 is gone"},
+      {ENODEV, ErrorKind::connectionLost, ChannelState::down, "can0 is gone"},
+      {EIO, ErrorKind::sendFailed, ChannelState::active, "Input/output error"},
+  };
+  for (const ErrnoCase& c : cases) {
+    SCOPED_TRACE(c.error);
+    auto channel = openOk();
+    ASSERT_TRUE(channel);
+    kernel.writeErrors = {c.error};
+    const std::optional<Error> error = channel->send(frame("000#0100"));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, c.kind);
+    EXPECT_NE(error->message.find(c.says), std::string::npos) << error->message;
+    EXPECT_EQ(channel->state(), c.after);
+    EXPECT_EQ(kernel.sent(), std::nullopt);
   }
-  const uint32_t restart = 100;
-  message.attribute(IFLA_CAN_RESTART_MS, &restart, sizeof restart);
-  message.endNested(data);
-  message.endNested(linkInfo);
-  const uint32_t mtu = 16;
-  message.attribute(IFLA_MTU, &mtu, sizeof mtu);
-  return message.bytes();
 }
 
-TEST(CanNetlinkTest, ReadsBitrateStateAndKindFromALinkMessage) {
-  const std::vector<uint8_t> bytes = canLinkMessage(250000, true, "can");
-  const std::optional<LinkInfo> link = parseLinkMessage(bytes.data(), bytes.size());
-  ASSERT_TRUE(link.has_value());
-  EXPECT_EQ(link->index, 5);
-  EXPECT_EQ(link->name, "can0");
-  EXPECT_TRUE(link->up);
-  EXPECT_EQ(link->kind, "can");
-  EXPECT_EQ(link->bitrate, 250000U);
-  EXPECT_EQ(link->restartMs, 100U);
+TEST_F(FakeCan, ReceiveErrorsMapToTheState) {
+  const std::vector<ErrnoCase> cases = {
+      {EAGAIN, ErrorKind::sendFailed, ChannelState::active, ""},
+      {ENETDOWN, ErrorKind::connectionLost, ChannelState::down, "can0 is down"},
+      {ENODEV, ErrorKind::connectionLost, ChannelState::down, "can0 is gone"},
+      {ENXIO, ErrorKind::connectionLost, ChannelState::down, "can0 is gone"},
+  };
+  for (const ErrnoCase& c : cases) {
+    SCOPED_TRACE(c.error);
+    auto channel = openOk();
+    ASSERT_TRUE(channel);
+    kernel.readErrors = {c.error};
+    EXPECT_EQ(channel->receive(), std::nullopt);
+    EXPECT_EQ(channel->state(), c.after);
+    EXPECT_NE(channel->notice().find(c.says), std::string::npos) << channel->notice();
+  }
 }
 
-TEST(CanNetlinkTest, NoBitrateBeforeOneWasSetOrOnVirtualLinks) {
-  const std::vector<uint8_t> unset = canLinkMessage(0, false, "can");
-  const std::optional<LinkInfo> link = parseLinkMessage(unset.data(), unset.size());
-  ASSERT_TRUE(link.has_value());
-  EXPECT_FALSE(link->up);
-  EXPECT_EQ(link->bitrate, std::nullopt);
-
-  const std::vector<uint8_t> vcan = canLinkMessage(500000, true, "vcan");
-  EXPECT_EQ(parseLinkMessage(vcan.data(), vcan.size())->bitrate, std::nullopt);
+TEST_F(FakeCan, AFullQueueDuringBusOffIsBusOff) {
+  kernel.link.admin = false;
+  auto channel = openOk();
+  ASSERT_TRUE(channel);
+  kernel.link.state = CAN_STATE_BUS_OFF;  // the bus-off error frame was lost
+  kernel.writeErrors = {ENOBUFS};
+  const std::optional<Error> error = channel->send(frame("601#40"));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->kind, ErrorKind::busOff);
+  EXPECT_NE(error->message.find("sudo ip link set can0 type can restart"), std::string::npos)
+      << error->message;
+  EXPECT_EQ(channel->busOffCount(), 1U);
 }
 
-TEST(CanNetlinkTest, RejectsTruncatedOrForeignMessages) {
-  std::vector<uint8_t> bytes = canLinkMessage(250000, true, "can");
-  EXPECT_FALSE(parseLinkMessage(bytes.data(), 10).has_value());
-  EXPECT_FALSE(parseLinkMessage(bytes.data(), bytes.size() - 4).has_value());  // length says more
-  NetlinkBuilder other(RTM_NEWADDR, 0, 1);
-  ifinfomsg info{};
-  other.append(&info, sizeof info);
-  const std::vector<uint8_t> address = other.bytes();
-  EXPECT_FALSE(parseLinkMessage(address.data(), address.size()).has_value());
-  // Attributes whose lengths lie are ignored, not read past.
-  std::vector<uint8_t> lying = canLinkMessage(250000, true, "can");
-  lying[sizeof(nlmsghdr) + sizeof(ifinfomsg)] = 0xFF;  // first attribute's length
-  const std::optional<LinkInfo> link = parseLinkMessage(lying.data(), lying.size());
-  ASSERT_TRUE(link.has_value());
-  EXPECT_EQ(link->bitrate, std::nullopt);
+TEST_F(FakeCan, BusOffIsRestartedWhenTheProgramMay) {
+  kernel.link.admin = true;
+  auto channel = openOk();
+  ASSERT_TRUE(channel);
+  kernel.requests.clear();
+  kernel.link.state = CAN_STATE_BUS_OFF;
+  kernel.deliverError(CAN_ERR_BUSOFF);
+  EXPECT_EQ(channel->receive(), std::nullopt);
+  EXPECT_EQ(requestKinds(), (std::vector<int>{kGet, IFLA_CAN_RESTART}));
+  EXPECT_EQ(kernel.link.state, static_cast<uint32_t>(CAN_STATE_ERROR_ACTIVE));
+  EXPECT_EQ(channel->state(), ChannelState::active);
+  EXPECT_EQ(channel->busOffCount(), 1U);
+  EXPECT_EQ(channel->send(frame("601#40")), std::nullopt);
+  EXPECT_TRUE(kernel.sent());
 }
 
-TEST(CanNetlinkTest, ReadsTheLoopbackInterface) {
-  const unsigned index = ::if_nametoindex("lo");
-  if (index == 0) GTEST_SKIP() << "no lo interface";
-  const std::variant<LinkInfo, int> link = readLinkInfo(static_cast<int>(index));
-  if (std::holds_alternative<int>(link))
-    GTEST_SKIP() << "rtnetlink unavailable: " << std::get<int>(link);
-  EXPECT_EQ(std::get<LinkInfo>(link).name, "lo");
-  EXPECT_EQ(std::get<LinkInfo>(link).bitrate, std::nullopt);
+TEST_F(FakeCan, BusOffWithoutPermissionFailsSendsUntilSomeoneRestartsIt) {
+  auto channel = openOk();
+  ASSERT_TRUE(channel);
+  kernel.link.state = CAN_STATE_BUS_OFF;
+  kernel.deliverError(CAN_ERR_BUSOFF);
+  EXPECT_EQ(channel->receive(), std::nullopt);
+  EXPECT_EQ(channel->state(), ChannelState::busOff);
+
+  // The kernel would drop the frame and say it was sent; the channel does not write it.
+  const std::optional<Error> error = channel->send(frame("601#40"));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->kind, ErrorKind::busOff);
+  EXPECT_EQ(kernel.sent(), std::nullopt);
+  EXPECT_NE(error->message.find("CAP_NET_ADMIN"), std::string::npos) << error->message;
+  EXPECT_NE(error->message.find("Fix: sudo ip link set can0 type can restart."), std::string::npos)
+      << error->message;
+  EXPECT_EQ(channel->notice().find("Fix: sudo ip link set can0 type can restart."),
+            channel->notice().find("Fix:"));
+
+  // Someone runs the command: the kernel restarts the controller and says so.
+  kernel.link.state = CAN_STATE_ERROR_ACTIVE;
+  kernel.deliverError(CAN_ERR_RESTARTED);
+  EXPECT_EQ(channel->receive(), std::nullopt);
+  EXPECT_EQ(channel->state(), ChannelState::active);
+  EXPECT_EQ(channel->send(frame("601#40")), std::nullopt);
+  EXPECT_TRUE(kernel.sent());
+}
+
+TEST_F(FakeCan, BusOffWithRestartMsIsLeftToTheKernel) {
+  kernel.link.admin = true;
+  kernel.link.restartMs = 100;
+  auto channel = openOk();
+  ASSERT_TRUE(channel);
+  kernel.requests.clear();
+  kernel.link.state = CAN_STATE_BUS_OFF;
+  kernel.deliverError(CAN_ERR_BUSOFF);
+  EXPECT_EQ(channel->receive(), std::nullopt);
+  EXPECT_EQ(requestKinds(), (std::vector<int>{kGet}));
+  EXPECT_EQ(channel->state(), ChannelState::busOff);
+  const std::optional<Error> error = channel->send(frame("601#40"));
+  ASSERT_TRUE(error);
+  EXPECT_NE(error->message.find("restarts it by itself within 100 ms"), std::string::npos)
+      << error->message;
+}
+
+TEST_F(FakeCan, BusOffOnADriverWithoutRestartSaysDownAndUp) {
+  kernel.link.admin = true;
+  kernel.link.restartSupported = false;
+  auto channel = openOk();
+  ASSERT_TRUE(channel);
+  kernel.link.state = CAN_STATE_BUS_OFF;
+  kernel.deliverError(CAN_ERR_BUSOFF);
+  channel->receive();
+  const std::optional<Error> error = channel->send(frame("601#40"));
+  ASSERT_TRUE(error);
+  EXPECT_NE(error->message.find("sudo ip link set can0 down; sudo ip link set can0 up"),
+            std::string::npos)
+      << error->message;
+}
+
+TEST_F(FakeCan, AnInterfaceFoundBusOffAtOpenIsRestartedOrNamesTheCommand) {
+  kernel.link.state = CAN_STATE_BUS_OFF;
+  const Error error = errorOf(open());
+  EXPECT_EQ(error.kind, ErrorKind::busOff);
+  EXPECT_NE(error.message.find("can0 is bus-off"), std::string::npos) << error.message;
+  EXPECT_NE(error.message.find("Fix: sudo ip link set can0 type can restart."), std::string::npos)
+      << error.message;
+
+  kernel.link.admin = true;
+  kernel.requests.clear();
+  auto channel = openOk();
+  ASSERT_TRUE(channel);
+  EXPECT_EQ(requestKinds(), (std::vector<int>{kGet, IFLA_CAN_RESTART}));
+  EXPECT_EQ(channel->state(), ChannelState::active);
+}
+
+TEST_F(FakeCan, TheBitRateIsSetApartFromRestartMs) {
+  kernel.link.admin = true;
+  kernel.link.bitrate = 250000;
+  auto channel = openOk();
+  ASSERT_TRUE(channel);
+  EXPECT_EQ(requestKinds(),
+            (std::vector<int>{kGet, kUpDown, IFLA_CAN_BITTIMING, IFLA_CAN_RESTART_MS, kUpDown}));
+  EXPECT_EQ(kernel.link.bitrate, 500000U);
+  EXPECT_EQ(kernel.link.restartMs, kRestartMs);
+  EXPECT_TRUE(kernel.link.up);
+  EXPECT_EQ(channel->notice(), "");
+}
+
+TEST_F(FakeCan, ADriverThatRefusesRestartMsStillGetsItsBitRate) {
+  kernel.link.admin = true;
+  kernel.link.restartSupported = false;
+  kernel.link.bitrate = std::nullopt;
+  auto channel = openOk();
+  ASSERT_TRUE(channel);
+  EXPECT_EQ(kernel.link.bitrate, 500000U);
+  EXPECT_TRUE(kernel.link.up);
+  EXPECT_NE(channel->notice().find("restart-ms refused"), std::string::npos) << channel->notice();
+}
+
+struct RefusedCase {
+  const char* what;
+  std::function<void(FakeLink&)> setUp;
+  ErrorKind kind;
+  std::vector<std::string> says;
+  std::vector<std::string> saysNot;
+};
+
+TEST_F(FakeCan, WhatTheProgramMayNotFixIsSaidWithItsFix) {
+  const std::vector<RefusedCase> cases = {
+      {"wrong bit rate",
+       [](FakeLink& l) { l.bitrate = 250000; },
+       ErrorKind::bitrateMismatch,
+       {"can0 runs at 250000 bit/s, but 500000 bit/s is needed", "CAP_NET_ADMIN",
+        "Fix: sudo ip link set can0 down; sudo ip link set can0 type can bitrate 500000; sudo ip "
+        "link set can0 up.",
+        "[CAN] BitRate=500K RestartSec=100ms", "setcap cap_net_admin+ep"},
+       {"restart-ms 100;", "Run as root", "&&"}},
+      {"re-plugged: no bit rate, down",
+       [](FakeLink& l) {
+         l.bitrate = std::nullopt;
+         l.up = false;
+       },
+       ErrorKind::permissionDenied,
+       {"can0 has no bit rate yet", "sudo ip link set can0 type can bitrate 500000",
+        "80-can0.network"},
+       {"Run as root"}},
+      {"down",
+       [](FakeLink& l) { l.up = false; },
+       ErrorKind::permissionDenied,
+       {"can0 is down", "Fix: sudo ip link set can0 up.", "[Match] Name=can0"},
+       {"bitrate 500000;"}},
+  };
+  for (const RefusedCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    kernel.link = FakeLink{};
+    c.setUp(kernel.link);
+    const Error error = errorOf(open());
+    EXPECT_EQ(error.kind, c.kind);
+    for (const std::string& text : c.says) {
+      EXPECT_NE(error.message.find(text), std::string::npos) << text << "\n" << error.message;
+    }
+    for (const std::string& text : c.saysNot) {
+      EXPECT_EQ(error.message.find(text), std::string::npos) << text << "\n" << error.message;
+    }
+  }
+}
+
+TEST_F(FakeCan, AMissingInterfaceNamesNoRoot) {
+  const Error error = errorOf(SocketCanChannel::open("can7", 500000, kernel.host()));
+  EXPECT_EQ(error.kind, ErrorKind::noSuchInterface);
+  EXPECT_NE(error.message.find("can7 does not exist (CAN interfaces here: can0 (peak_usb))"),
+            std::string::npos)
+      << error.message;
+  EXPECT_NE(error.message.find("Plug in the adapter"), std::string::npos) << error.message;
+  EXPECT_EQ(error.message.find("sudo"), std::string::npos) << error.message;
+  EXPECT_EQ(error.message.find("root"), std::string::npos) << error.message;
+}
+
+TEST_F(FakeCan, MalformedNetlinkAnswersAtOpenAreAClearError) {
+  for (const std::variant<std::vector<uint8_t>, int>& answer :
+       std::vector<std::variant<std::vector<uint8_t>, int>>{std::vector<uint8_t>(3, 0xAB),
+                                                            std::vector<uint8_t>{}, ETIMEDOUT}) {
+    kernel.scripted = {answer};
+    const Error error = errorOf(open());
+    EXPECT_EQ(error.kind, ErrorKind::notSupported);
+    EXPECT_NE(error.message.find("cannot be read over netlink"), std::string::npos)
+        << error.message;
+  }
+  kernel.scripted = {testing::errorAnswer(1, ENODEV)};
+  EXPECT_EQ(errorOf(open()).kind, ErrorKind::noSuchInterface);  // gone between two calls
+}
+
+TEST_F(FakeCan, ReplugWithANewIndexIsOpenedAgain) {
+  kernel.link.admin = true;
+  auto channel = openOk();
+  ASSERT_TRUE(channel);
+  EXPECT_EQ(channel->index(), 5);
+
+  // Unplugged: the socket says ENODEV, the interface is gone.
+  kernel.readErrors = {ENODEV};
+  channel->receive();
+  EXPECT_EQ(channel->state(), ChannelState::down);
+  sysfs.remove("can0");
+  EXPECT_EQ(errorOf(open()).kind, ErrorKind::noSuchInterface);
+
+  // Plugged in again: a new index, down, without bit timing.
+  sysfs.add("can0", 280, 9, "peak_usb");
+  kernel.link.up = false;
+  kernel.link.bitrate = std::nullopt;
+  kernel.requests.clear();
+  channel = openOk();
+  ASSERT_TRUE(channel);
+  EXPECT_EQ(channel->index(), 9);
+  EXPECT_EQ(kernel.boundIndex, 9);
+  for (const auto& request : kernel.requests) {
+    EXPECT_EQ(request[20], 9) << "a request for another interface";  // ifinfomsg.ifi_index
+  }
+  EXPECT_EQ(kernel.link.bitrate, 500000U);
+  EXPECT_TRUE(kernel.link.up);
+}
+
+TEST_F(FakeCan, TheAdapterIsFoundByItsDriverAtEveryOpenAndNoOtherOne) {
+  sysfs.remove("can0");
+  sysfs.add("can0", 280, 3, "gs_usb");
+  sysfs.add("can1", 280, 4, "peak_usb");
+  auto opened = SocketCanChannel::openByDriver("peak_usb", 500000, kernel.host());
+  ASSERT_TRUE(std::holds_alternative<std::unique_ptr<SocketCanChannel>>(opened));
+  EXPECT_EQ(std::get<std::unique_ptr<SocketCanChannel>>(opened)->name(), "can1");
+  EXPECT_EQ(kernel.boundIndex, 4);
+
+  // Re-plugged under another name.
+  sysfs.remove("can1");
+  sysfs.add("can2", 280, 8, "peak_usb");
+  opened = SocketCanChannel::openByDriver("peak_usb", 500000, kernel.host());
+  ASSERT_TRUE(std::holds_alternative<std::unique_ptr<SocketCanChannel>>(opened));
+  EXPECT_EQ(std::get<std::unique_ptr<SocketCanChannel>>(opened)->name(), "can2");
+  EXPECT_EQ(kernel.boundIndex, 8);
+
+  // Unplugged, and another adapter took its old name: that one is not opened.
+  sysfs.remove("can2");
+  sysfs.remove("can0");
+  sysfs.add("can1", 280, 10, "gs_usb");
+  kernel.boundIndex = 0;
+  opened = SocketCanChannel::openByDriver("peak_usb", 500000, kernel.host());
+  ASSERT_TRUE(std::holds_alternative<Error>(opened));
+  const Error& error = std::get<Error>(opened);
+  EXPECT_EQ(error.kind, ErrorKind::noSuchInterface);
+  EXPECT_NE(error.message.find("No CAN interface with kernel driver peak_usb (a PEAK PCAN-USB "
+                               "adapter) is there (CAN interfaces here: can1 (gs_usb))"),
+            std::string::npos)
+      << error.message;
+  EXPECT_EQ(kernel.boundIndex, 0);
+  EXPECT_TRUE(kernel.requests.size() == 2U) << "netlink touched another adapter";
+}
+
+TEST(CanFixTest, NetworkdBitRates) {
+  EXPECT_EQ(networkdBitrate(500000), "500K");
+  EXPECT_EQ(networkdBitrate(1000000), "1M");
+  EXPECT_EQ(networkdBitrate(33333), "33333");
 }
 
 }  // namespace

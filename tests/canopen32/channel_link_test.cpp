@@ -10,6 +10,7 @@
 #include "drivers/canopen.h"
 #include "engine.h"
 #include "engine_harness.h"
+#include "error_text.h"
 
 namespace canopen32 {
 namespace {
@@ -18,6 +19,8 @@ struct Wire {
   std::deque<canbus::Frame> toMaster;
   std::deque<std::string> fromMaster;
   bool down = false;
+  bool busOff = false;
+  uint64_t busOffs = 0;
 };
 
 class FakeChannel final : public canbus::Channel {
@@ -31,11 +34,17 @@ class FakeChannel final : public canbus::Channel {
   }
   std::optional<canbus::Error> send(const canbus::Frame& frame) override {
     if (wire_.down) return canbus::Error{canbus::ErrorKind::connectionLost, "hub closed"};
+    if (wire_.busOff) return canbus::Error{canbus::ErrorKind::busOff, "fake0 is bus-off"};
     wire_.fromMaster.push_back(canbus::toCandump(frame));
     return std::nullopt;
   }
   canbus::ChannelState state() const override {
-    return wire_.down ? canbus::ChannelState::down : canbus::ChannelState::active;
+    if (wire_.down) return canbus::ChannelState::down;
+    return wire_.busOff ? canbus::ChannelState::busOff : canbus::ChannelState::active;
+  }
+  uint64_t busOffCount() const override { return wire_.busOffs; }
+  std::string notice() const override {
+    return wire_.busOff ? "fake0 is bus-off; fix: restart it" : "";
   }
   std::string name() const override { return "fake0"; }
 
@@ -56,7 +65,10 @@ class Reopen : public ::testing::Test {
             [this](std::string_view url, const canbus::OpenOptions&) -> canbus::OpenResult {
               EXPECT_EQ(url, "loopback://x");
               ++opens;
-              if (refuseOpen) return canbus::Error{canbus::ErrorKind::noSuchInterface, "no hub"};
+              if (refuseOpen) {
+                return canbus::Error{canbus::ErrorKind::noSuchInterface,
+                                     "hub " + std::to_string(opens) + " not there."};
+              }
               wire.down = false;
               return std::unique_ptr<canbus::Channel>(std::make_unique<FakeChannel>(wire));
             },
@@ -66,7 +78,7 @@ class Reopen : public ::testing::Test {
   // One kcoLoop at time t (ms).
   void loop(int ms) {
     const Now now{std::chrono::milliseconds(ms), std::chrono::milliseconds(ms)};
-    if (link.service(now.steady)) engine.channelLost();
+    if (const Code ended = link.service(now.steady); ended != kSent) engine.channelLost(ended);
     while (auto frame = link.receive()) engine.onFrame(now, *frame);
     engine.tick(now);
   }
@@ -120,6 +132,56 @@ TEST_F(Reopen, LostChannelEndsTransfersAndComesBack) {
   EXPECT_EQ(recorder.events.back(), "pdorx 1 1");
   EXPECT_EQ(engine.nmt(0, KCO_NMT_START), KCO_NMT_OK);
   EXPECT_EQ(wire.fromMaster.back(), "000#0100");
+}
+
+TEST_F(Reopen, AFailedReopenKeepsItsReasonForTheLossCode) {
+  wire.down = true;
+  loop(0);
+  EXPECT_NE(std::string(textFor(kChannelUnavailable)).find("fake0"), std::string::npos)
+      << textFor(kChannelUnavailable);
+  loop(500);
+  loop(1000);
+  EXPECT_EQ(opens, 2);
+  EXPECT_EQ(link.unavailableReason(), "hub 2 not there.");
+  EXPECT_EQ(engine.nmt(0, KCO_NMT_START), kChannelUnavailable);
+  EXPECT_EQ(std::string(textFor(kChannelUnavailable)),
+            "CAN channel not available: hub 2 not there. The library tries again every 500 ms.");
+  refuseOpen = false;
+  loop(1500);
+  EXPECT_TRUE(link.available());
+  EXPECT_EQ(link.unavailableReason(), "");
+}
+
+TEST_F(Reopen, BusOffEndsRunningTransfersWithItsCodeAndFailsSends) {
+  uint32_t serial = 0;
+  const Now start{};
+  ASSERT_EQ(engine.sdo(start, 1, 0x1018, 4, KCO_SDO_UPLOAD, KCO_TYPE_U32, &serial),
+            KCO_SDO_ACCEPTED);
+  loop(0);
+  wire.busOff = true;
+  ++wire.busOffs;
+  loop(10);
+  ASSERT_EQ(recorder.events.size(), 1u);
+  EXPECT_EQ(recorder.events.front(), "upload 1 1013");
+  EXPECT_NE(std::string(textFor(kBusOff)).find("fix: restart it"), std::string::npos)
+      << textFor(kBusOff);
+  recorder.events.clear();
+  EXPECT_EQ(engine.nmt(0, KCO_NMT_START), kBusOff);
+  EXPECT_EQ(engine.sdo(start, 1, 0x1018, 4, KCO_SDO_UPLOAD, KCO_TYPE_U32, &serial), kBusOff);
+  EXPECT_TRUE(link.available()) << "bus-off is no lost channel";
+
+  // Restarted (by the library or by hand) before anyone looked: transfers still end.
+  wire.busOff = false;
+  loop(20);
+  ASSERT_EQ(engine.sdo(start, 1, 0x1018, 4, KCO_SDO_UPLOAD, KCO_TYPE_U32, &serial),
+            KCO_SDO_ACCEPTED);
+  ++wire.busOffs;
+  loop(30);
+  ASSERT_EQ(recorder.events.size(), 1u);
+  EXPECT_EQ(recorder.events.front(), "upload 1 1013");
+  EXPECT_NE(std::string(textFor(kBusOff)).find("was restarted"), std::string::npos)
+      << textFor(kBusOff);
+  EXPECT_EQ(engine.nmt(0, KCO_NMT_START), KCO_NMT_OK);
 }
 
 TEST_F(Reopen, FailedSendMarksTheChannelLost) {

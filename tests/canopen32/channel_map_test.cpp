@@ -56,5 +56,13 @@ TEST(ChannelMap, Table) {
   }
 }
 
+TEST(ChannelMap, CodeEightIsLookedUpByDriverUnlessConfigured) {
+  EXPECT_EQ(driverFor(8, nullptr), "peak_usb");
+  EXPECT_EQ(driverFor(8, "9=socketcand://h/x"), "peak_usb");
+  EXPECT_EQ(driverFor(8, "8=socketcan://can1"), std::nullopt);
+  EXPECT_EQ(driverFor(8, "8"), std::nullopt);  // malformed: kcoInit fails on it anyway
+  for (const uint8_t other : {1, 2, 9}) EXPECT_EQ(driverFor(other, nullptr), std::nullopt);
+}
+
 }  // namespace
 }  // namespace canopen32

@@ -431,6 +431,25 @@ TEST(SdoRequests, ChannelLossAndSendFailures) {
   h.run({"> 605#4018100400000000", "+1", "! upload 5 3302", "+5000"});
 }
 
+TEST(SdoRequests, BusOffEndsTransfersWithTheBusOffCode) {
+  Harness h;
+  uint32_t value = 0;
+  ASSERT_EQ(h.engine.sdo(h.now, 5, 0x1018, 4, KCO_SDO_UPLOAD, KCO_TYPE_U32, &value),
+            KCO_SDO_ACCEPTED);
+  h.engine.channelLost(kBusOff);  // the controller went bus-off: the request may be lost
+  h.run({"> 605#4018100400000000", "+1", "! upload 5 1013", "+5000"});
+
+  // A segmented upload whose next request meets the bus-off ends with it, not with a time-out.
+  const char* text = nullptr;
+  ASSERT_EQ(h.engine.sdo(h.now, 6, 0x1008, 0, KCO_SDO_UPLOAD, KCO_TYPE_TEXT, &text),
+            KCO_SDO_ACCEPTED);
+  h.run({"> 606#4008100000000000"});
+  h.sendResult = kBusOff;
+  h.run({"< 586#410810000F000000", "! upload 6 1013", "+5000"});
+  // A new request is refused with it.
+  EXPECT_EQ(h.engine.sdo(h.now, 7, 0x1018, 4, KCO_SDO_UPLOAD, KCO_TYPE_U32, &value), kBusOff);
+}
+
 TEST(SdoRequests, CompletionComesAfterTheVariableIsWritten) {
   Harness h;
   uint32_t value = 0;

@@ -1,7 +1,7 @@
 // The driver library (its C functions) against the simulated RQ 730 over the loopback bus. Both
 // run on the test's thread with the real clock; every wait ends as soon as its report comes and
 // has a generous bound.
-#include "rq730sim/simulator.h"
+#include "rq730sim/channel_adapter.h"
 
 #include <gtest/gtest.h>
 
@@ -56,7 +56,7 @@ class AgainstSimulator : public ::testing::Test {
     rq730sim::Options options;
     options.warmup = std::chrono::milliseconds(0);
     options.loadKg = 150.0;
-    sim = std::make_unique<rq730sim::Simulator>(canbus::openLoopback("module"), options);
+    sim = std::make_unique<rq730sim::ChannelAdapter>(canbus::openLoopback("module"), options);
     ASSERT_TRUE(waitFor([] { return find("boot", 1).has_value(); }));
   }
 
@@ -99,14 +99,14 @@ class AgainstSimulator : public ::testing::Test {
     return code;
   }
 
-  std::unique_ptr<rq730sim::Simulator> sim;
+  std::unique_ptr<rq730sim::ChannelAdapter> sim;
   bool simulatorRuns = true;
 };
 
 TEST_F(AgainstSimulator, ExpeditedAndSegmentedUploadsAndAnAbort) {
   uint32_t serial = 0;
   EXPECT_EQ(transfer(0x1018, 4, KCO_SDO_UPLOAD, KCO_TYPE_U32, &serial), KCO_SDO_DONE);
-  EXPECT_EQ(serial, sim->options().parameters.serialNumber);
+  EXPECT_EQ(serial, sim->simulator().options().parameters.serialNumber);
 
   const char* name = nullptr;
   EXPECT_EQ(transfer(0x1008, 0, KCO_SDO_UPLOAD, KCO_TYPE_TEXT, &name), KCO_SDO_DONE);
@@ -129,10 +129,10 @@ TEST_F(AgainstSimulator, ExpeditedAndSegmentedUploadsAndAnAbort) {
 }
 
 TEST_F(AgainstSimulator, SilentNodeTimesOut) {
-  sim->faults().silentSdo = true;
+  sim->simulator().faults().silentSdo = true;
   uint8_t unit = 0;
   EXPECT_EQ(transfer(0x3104, 0, KCO_SDO_UPLOAD, KCO_TYPE_U8, &unit), canopen32::kSdoTimeout);
-  sim->faults().silentSdo = false;
+  sim->simulator().faults().silentSdo = false;
   EXPECT_EQ(transfer(0x3104, 0, KCO_SDO_UPLOAD, KCO_TYPE_U8, &unit), KCO_SDO_DONE);
 }
 
@@ -144,7 +144,7 @@ TEST_F(AgainstSimulator, ReceivedPdoLandsInTheVariablesBeforeItsCallback) {
   ASSERT_EQ(kcoPDO(1, 1, KCO_PDO_INSTALL, KCO_PDO_RECEIVE, table, 0), KCO_PDO_OK);
   ASSERT_EQ(kcoNMT(1, KCO_NMT_START), KCO_NMT_OK);
   ASSERT_TRUE(waitFor([] { return find("pdorx", 1).has_value(); }));
-  EXPECT_EQ(weight, sim->legalWeight());
+  EXPECT_EQ(weight, sim->simulator().legalWeight());
   EXPECT_EQ(weightAtCallback, weight);
   EXPECT_NE(weight, 0);
   watchedWeight = nullptr;
@@ -186,7 +186,7 @@ TEST_F(AgainstSimulator, NodeGuarding) {
 }
 
 TEST_F(AgainstSimulator, EmergencyReportsTheErrorRegister) {
-  ASSERT_TRUE(sim->emcy(0x8110, 0x11));
+  ASSERT_TRUE(sim->simulator().emcy(0x8110, 0x11));
   EXPECT_TRUE(waitFor([] { return find("emcy", 0x11).has_value(); }));
 }
 

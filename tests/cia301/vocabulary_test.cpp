@@ -5,8 +5,10 @@
 #include <cstdint>
 
 #include "cia301/cob_id.h"
+#include "cia301/emcy.h"
 #include "cia301/little_endian.h"
 #include "cia301/nmt.h"
+#include "cia301/objects.h"
 #include "cia301/sdo.h"
 #include "cia301/sdo_abort_codes.h"
 
@@ -106,6 +108,35 @@ TEST(Cia301, AbortTableAndLittleEndian) {
   EXPECT_EQ(bytes, (std::array<uint8_t, 4>{0x44, 0x33, 0x22, 0x11}));
   EXPECT_EQ(getLe(bytes), 0x11223344u);
   EXPECT_EQ(getLe16(bytes), 0x3344);
+}
+
+TEST(Cia301Emcy, FrameIsCodeLittleEndianThenRegister) {
+  EXPECT_EQ(emcyFrame(kEmcyLifeGuard, kErrorRegisterGeneric | kErrorRegisterCommunication),
+            (EmcyFrame{0x30, 0x81, 0x11, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(emcyFrame(kEmcyPdoLength, 0x01), (EmcyFrame{0x10, 0x82, 0x01, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(emcyFrame(kEmcyErrorReset, 0), (EmcyFrame{}));
+}
+
+TEST(Cia301Objects, PdoObjectsAndMappingEntriesAsTheyGoOverTheBus) {
+  // Reading TPDO 2's first mapping entry and RPDO 1's event timer.
+  EXPECT_EQ(sdoInitiateUploadRequest(kTpdoMappingBase + 1, 1),
+            (SdoFrame{0x40, 0x01, 0x1A, 0x01, 0, 0, 0, 0}));
+  EXPECT_EQ(sdoInitiateUploadRequest(kRpdoCommunicationBase, kPdoEventTimerSub),
+            (SdoFrame{0x40, 0x00, 0x14, 0x05, 0, 0, 0, 0}));
+  EXPECT_EQ(sdoInitiateUploadRequest(kTpdoCommunicationBase + 3, kPdoTransmissionTypeSub),
+            (SdoFrame{0x40, 0x03, 0x18, 0x02, 0, 0, 0, 0}));
+  EXPECT_EQ(sdoInitiateUploadRequest(kRpdoMappingBase, 0),
+            (SdoFrame{0x40, 0x00, 0x16, 0x00, 0, 0, 0, 0}));
+  EXPECT_EQ(sdoInitiateUploadRequest(kHeartbeatTimeObject, 0),
+            (SdoFrame{0x40, 0x17, 0x10, 0x00, 0, 0, 0, 0}));
+  // 0x2100 sub 0, 16 bits, as an expedited download of the entry.
+  std::array<uint8_t, 4> entry{};
+  putLe(entry, pdoMappingEntry(0x2100, 0, 16));
+  EXPECT_EQ(entry, (std::array<uint8_t, 4>{0x10, 0x00, 0x00, 0x21}));
+  const uint32_t fromBus = getLe(std::array<uint8_t, 4>{0x08, 0x01, 0x04, 0x30});
+  EXPECT_EQ(mappedIndex(fromBus), 0x3004);
+  EXPECT_EQ(mappedSubIndex(fromBus), 1);
+  EXPECT_EQ(mappedBits(fromBus), 8u);
 }
 
 }  // namespace

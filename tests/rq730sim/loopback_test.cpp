@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "canbus/loopback_bus.h"
-#include "rq730sim/simulator.h"
+#include "rq730sim/channel_adapter.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ class LoopbackTest : public ::testing::Test {
   }
 
   std::unique_ptr<canbus::LoopbackChannel> peer_;
-  rq730sim::Simulator sim_;
+  rq730sim::ChannelAdapter sim_;
   rq730sim::Clock::time_point now_{};
 };
 

@@ -145,16 +145,5 @@ TEST_F(NmtFaultTest, SilentSdoServerNeverAnswersAndCanBeSwitchedAtRunTime) {
   EXPECT_EQ(sdo("601#4000100000000000"), "581#4300100000000000");
 }
 
-TEST_F(NmtFaultTest, RefusedSendsAreCountedNotFatal) {
-  start();
-  wire_->refuseSends = true;
-  exchange({"701#R"});
-  EXPECT_EQ(sim_->sendErrors(), 1u);
-  ASSERT_TRUE(sim_->lastSendError());
-  EXPECT_EQ(sim_->lastSendError()->kind, canbus::ErrorKind::sendFailed);
-  wire_->refuseSends = false;
-  EXPECT_EQ(exchange({"701#R"}), Frames{"701#FF"});
-}
-
 }  // namespace
 }  // namespace rq730sim_test

@@ -1,12 +1,12 @@
-// A simulated module on a fake channel with a fake clock. Frames are written in candump
-// notation ("601#4008100000000000", "701#R") so that tests read like bus traces.
+// A simulated module's core with a fake clock: frames go in through onFrame, what it sends is
+// collected from its sink. Frames are written in candump notation ("601#4008100000000000",
+// "701#R") so that tests read like bus traces.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,33 +18,6 @@
 namespace rq730sim_test {
 
 using namespace std::chrono_literals;
-
-struct Wire {
-  std::deque<canbus::Frame> toNode;
-  std::vector<canbus::Frame> fromNode;
-  bool refuseSends = false;
-};
-
-class FakeChannel : public canbus::Channel {
- public:
-  explicit FakeChannel(std::shared_ptr<Wire> wire) : wire_(std::move(wire)) {}
-  std::optional<canbus::Frame> receive() override {
-    if (wire_->toNode.empty()) return std::nullopt;
-    canbus::Frame frame = wire_->toNode.front();
-    wire_->toNode.pop_front();
-    return frame;
-  }
-  std::optional<canbus::Error> send(const canbus::Frame& frame) override {
-    if (wire_->refuseSends) return canbus::Error{canbus::ErrorKind::sendFailed, "queue full"};
-    wire_->fromNode.push_back(frame);
-    return std::nullopt;
-  }
-  canbus::ChannelState state() const override { return canbus::ChannelState::active; }
-  std::string name() const override { return "fake"; }
-
- private:
-  std::shared_ptr<Wire> wire_;
-};
 
 // candump notation, as a test writes it: "ID#HEX" or "ID#R".
 inline canbus::Frame parse(std::string_view text) {
@@ -89,30 +62,37 @@ class SimFixture : public ::testing::Test {
     return options;
   }
 
+  // Creates the module, not yet powered on.
+  void create(rq730sim::Options options = defaultOptions()) {
+    sent_.clear();
+    sim_ = std::make_unique<rq730sim::Simulator>(
+        options, [this](const canbus::Frame& frame) { sent_.push_back(frame); });
+  }
+
   // Creates the module and powers it on; returns what it sent at power-on.
   Frames start(rq730sim::Options options = defaultOptions()) {
-    wire_ = std::make_shared<Wire>();
-    sim_ = std::make_unique<rq730sim::Simulator>(std::make_unique<FakeChannel>(wire_), options);
+    create(options);
     return advance(0ms);
   }
 
-  // Moves the fake clock on and polls once; returns the frames sent.
+  // Moves the fake clock on and runs what is due then; returns the frames sent.
   Frames advance(std::chrono::milliseconds step) {
     now_ += step;
-    sim_->poll(now_);
+    sim_->advance(now_);
     return take();
   }
 
-  // Delivers frames to the node and polls at the same instant; returns the frames sent.
+  // Delivers frames to the node and runs what is due at the same instant; returns the frames
+  // sent.
   Frames exchange(std::initializer_list<std::string_view> frames) {
-    for (auto text : frames) wire_->toNode.push_back(parse(text));
+    for (auto text : frames) sim_->onFrame(parse(text), now_);
     return advance(0ms);
   }
 
   Frames take() {
     Frames sent;
-    for (const auto& frame : wire_->fromNode) sent.push_back(format(frame));
-    wire_->fromNode.clear();
+    for (const auto& frame : sent_) sent.push_back(format(frame));
+    sent_.clear();
     return sent;
   }
 
@@ -136,7 +116,7 @@ class SimFixture : public ::testing::Test {
     return sent.empty() ? std::string() : sent.front();
   }
 
-  std::shared_ptr<Wire> wire_;
+  std::vector<canbus::Frame> sent_;
   std::unique_ptr<rq730sim::Simulator> sim_;
   rq730sim::Clock::time_point now_{std::chrono::seconds(1000)};
 };

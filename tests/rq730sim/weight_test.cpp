@@ -152,9 +152,7 @@ TEST_F(WeightTest, MeasurementsComeAtTheSampleRate) {
 }
 
 TEST_F(WeightTest, ProfileSetBeforePowerOnStartsWithIt) {
-  wire_ = std::make_shared<Wire>();
-  sim_ =
-      std::make_unique<rq730sim::Simulator>(std::make_unique<FakeChannel>(wire_), defaultOptions());
+  create();
   rq730sim::LoadProfile ramp;
   ramp.shape = rq730sim::LoadProfile::Shape::ramp;
   ramp.rampFromKg = 0;

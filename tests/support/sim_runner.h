@@ -13,14 +13,14 @@
 #include <variant>
 
 #include "canbus/channel.h"
-#include "rq730sim/simulator.h"
+#include "rq730sim/channel_adapter.h"
 
 class SimRunner {
  public:
   SimRunner(const std::string& url, rq730sim::Options options) {
     auto opened = canbus::openChannel(url);
     if (auto* error = std::get_if<canbus::Error>(&opened)) throw std::runtime_error(error->message);
-    sim_ = std::make_unique<rq730sim::Simulator>(
+    sim_ = std::make_unique<rq730sim::ChannelAdapter>(
         std::move(std::get<std::unique_ptr<canbus::Channel>>(opened)), std::move(options));
     thread_ = std::thread([this] {
       while (!stop_) {
@@ -45,15 +45,15 @@ class SimRunner {
   template <typename T>
   T with(const std::function<T(rq730sim::Simulator&)>& action) {
     std::lock_guard lock(mutex_);
-    return action(*sim_);
+    return action(sim_->simulator());
   }
   void with(const std::function<void(rq730sim::Simulator&)>& action) {
     std::lock_guard lock(mutex_);
-    action(*sim_);
+    action(sim_->simulator());
   }
 
  private:
-  std::unique_ptr<rq730sim::Simulator> sim_;
+  std::unique_ptr<rq730sim::ChannelAdapter> sim_;
   std::mutex mutex_;
   std::atomic<bool> stop_{false};
   std::thread thread_;

@@ -102,7 +102,7 @@ std::string formatKg(double kg) {
 
 std::string_view stateName(NmtState state) {
   switch (state) {
-    case NmtState::initialising:
+    case NmtState::bootUp:
       return "initialising";
     case NmtState::stopped:
       return "stopped";

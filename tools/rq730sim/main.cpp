@@ -1,9 +1,14 @@
-// rq730sim: the simulated RQ 730 module on a CAN channel, controlled from standard input.
+// rq730sim: the simulated RQ 730 module on a CAN channel, controlled from standard input. The
+// program's loop sleeps until the module's next deadline, a frame, a line of input or a signal,
+// on the steady clock, and reopens the channel when it goes down.
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -11,8 +16,8 @@
 #include <vector>
 
 #include "canbus/channel.h"
+#include "rq730sim/channel_adapter.h"
 #include "rq730sim/commands.h"
-#include "rq730sim/simulator.h"
 
 namespace {
 
@@ -22,54 +27,87 @@ volatile sig_atomic_t stopRequested = 0;
 
 void onSignal(int) { stopRequested = 1; }
 
-bool installSignalHandlers() {
+// SIGINT and SIGTERM stay blocked except while the program sleeps in ppoll(), so a signal can
+// never slip in between the check of stopRequested and the sleep. `sleepMask` receives the
+// mask to sleep with.
+bool installSignalHandlers(sigset_t& sleepMask) {
   struct sigaction action {};
   action.sa_handler = onSignal;
   sigemptyset(&action.sa_mask);
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
   return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0 &&
-         sigaction(SIGPIPE, &ignore, nullptr) == 0;  // a closed TCP peer is a channel error
+         sigaction(SIGPIPE, &ignore, nullptr) == 0 &&  // a closed TCP peer is a channel error
+         sigprocmask(SIG_BLOCK, &stopSignals, &sleepMask) == 0;
 }
 
 // A line longer than this is not a command; it is dropped with an error.
 constexpr std::size_t kMaxLine = 4096;
 constexpr auto kReconnectInterval = std::chrono::seconds(1);
 constexpr auto kErrorReportInterval = std::chrono::seconds(1);
+// The longest sleep: a channel may hold output its socket did not take, or go down without its
+// descriptor becoming readable; it sorts both out when it is used, so it is used at least this
+// often. A channel without a descriptor is looked at every millisecond for frames.
+constexpr auto kLongestSleep = std::chrono::milliseconds(100);
+constexpr auto kLongestSleepWithoutFd = std::chrono::milliseconds(1);
 
 class Program {
  public:
-  Program(std::string url, rq730sim::Simulator& simulator)
-      : url_(std::move(url)), simulator_(simulator) {}
+  Program(std::string url, rq730sim::ChannelAdapter& module, const sigset_t& sleepMask)
+      : url_(std::move(url)), module_(module), sleepMask_(sleepMask) {}
 
   int run() {
-    simulator_.poll(Clock::now());
+    module_.poll(Clock::now());
     std::printf("ready\n");
     std::fflush(stdout);
     while (!stopRequested && !quit_) {
-      waitForInput();
+      const bool stdinReady = sleep();
       const auto now = Clock::now();
-      simulator_.poll(now);
+      module_.poll(now);  // the frames that came, and what is due
+      if (stdinReady) {
+        readStdin();
+        module_.poll(now);  // what the commands made due (reboot, a new load)
+      }
       watchChannel(now);
     }
     return 0;
   }
 
  private:
-  void waitForInput() {
+  // Sleeps until the module's next deadline, a frame, input, a signal or the longest sleep;
+  // true when standard input has something.
+  bool sleep() {
     pollfd fds[2];
     nfds_t count = 0;
-    const int channelFd = simulator_.channel() ? simulator_.channel()->pollFd() : -1;
+    // A lost channel's descriptor may stay readable (end of stream) until it is reopened.
+    const canbus::Channel* channel = module_.channel();
+    const bool lost = !channel || channel->state() == canbus::ChannelState::down;
+    const int channelFd = lost ? -1 : channel->pollFd();
     if (channelFd >= 0) fds[count++] = {channelFd, POLLIN, 0};
     const nfds_t stdinSlot = count;
     if (stdinOpen_) fds[count++] = {STDIN_FILENO, POLLIN, 0};
-    // 1 ms: the simulator's timers (heartbeat, PDO event timers, inhibit times) need no finer
-    // granularity.
-    const int ready = poll(fds, count, 1);
-    if (ready > 0 && stdinOpen_ && (fds[stdinSlot].revents & (POLLIN | POLLHUP | POLLERR))) {
-      readStdin();
-    }
+
+    const auto now = Clock::now();
+    Clock::time_point wake =
+        now + (channelFd >= 0 || lost ? kLongestSleep : kLongestSleepWithoutFd);
+    auto earlier = [&](std::optional<Clock::time_point> due) {
+      if (due && *due < wake) wake = *due;
+    };
+    earlier(module_.simulator().nextDeadline());
+    if (reconnecting_) earlier(nextReconnect_);
+    if (module_.sendErrors() != reportedSendErrors_) earlier(nextErrorReport_);
+
+    const auto wait = std::max(wake - now, Clock::duration::zero());
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
+    const timespec timeout{static_cast<time_t>(seconds.count()),
+                           static_cast<long>(std::chrono::nanoseconds(wait - seconds).count())};
+    const int ready = ppoll(fds, count, &timeout, &sleepMask_);
+    return ready > 0 && stdinOpen_ && (fds[stdinSlot].revents & (POLLIN | POLLHUP | POLLERR));
   }
 
   void readStdin() {
@@ -103,7 +141,7 @@ class Program {
   }
 
   void runLine(const std::string& line) {
-    const auto outcome = rq730sim::runCommand(simulator_, line);
+    const auto outcome = rq730sim::runCommand(module_.simulator(), line);
     if (!outcome.message.empty()) {
       std::FILE* out = outcome.error ? stderr : stdout;
       std::fprintf(out, "%s%s\n", outcome.error ? "rq730sim: " : "", outcome.message.c_str());
@@ -115,15 +153,15 @@ class Program {
   // Reports refused sends now and then, and reopens a channel that went down (hub restarted,
   // adapter plugged in again); the module keeps its state meanwhile.
   void watchChannel(Clock::time_point now) {
-    if (simulator_.sendErrors() != reportedSendErrors_ && now >= nextErrorReport_) {
-      const auto error = simulator_.lastSendError();
+    if (module_.sendErrors() != reportedSendErrors_ && now >= nextErrorReport_) {
+      const auto error = module_.lastSendError();
       std::fprintf(stderr, "rq730sim: %llu frame(s) not sent: %s\n",
-                   static_cast<unsigned long long>(simulator_.sendErrors() - reportedSendErrors_),
+                   static_cast<unsigned long long>(module_.sendErrors() - reportedSendErrors_),
                    error ? error->message.c_str() : "send failed");
-      reportedSendErrors_ = simulator_.sendErrors();
+      reportedSendErrors_ = module_.sendErrors();
       nextErrorReport_ = now + kErrorReportInterval;
     }
-    const canbus::Channel* channel = simulator_.channel();
+    const canbus::Channel* channel = module_.channel();
     if (channel && channel->state() != canbus::ChannelState::down) return;
     if (!reconnecting_) {
       std::fprintf(stderr, "rq730sim: channel %s lost, reconnecting\n", url_.c_str());
@@ -134,14 +172,15 @@ class Program {
     nextReconnect_ = now + kReconnectInterval;
     auto opened = canbus::openChannel(url_);
     if (auto* fresh = std::get_if<std::unique_ptr<canbus::Channel>>(&opened)) {
-      simulator_.setChannel(std::move(*fresh));
+      module_.setChannel(std::move(*fresh));
       reconnecting_ = false;
       std::fprintf(stderr, "rq730sim: channel %s back\n", url_.c_str());
     }
   }
 
   std::string url_;
-  rq730sim::Simulator& simulator_;
+  rq730sim::ChannelAdapter& module_;
+  sigset_t sleepMask_;
   bool stdinOpen_ = true;
   bool quit_ = false;
   bool discarding_ = false;
@@ -170,7 +209,8 @@ int main(int argc, char** argv) {
     std::printf("rq730sim %s\n", RQ_VERSION);
     return 0;
   }
-  if (!installSignalHandlers()) {
+  sigset_t sleepMask;
+  if (!installSignalHandlers(sleepMask)) {
     std::fprintf(stderr, "rq730sim: cannot install signal handlers: %s\n", std::strerror(errno));
     return 1;
   }
@@ -179,7 +219,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "rq730sim: %s\n", error->message.c_str());
     return 1;
   }
-  rq730sim::Simulator simulator(std::move(std::get<std::unique_ptr<canbus::Channel>>(opened)),
-                                options.simulator);
-  return Program(options.channelUrl, simulator).run();
+  rq730sim::ChannelAdapter module(std::move(std::get<std::unique_ptr<canbus::Channel>>(opened)),
+                                  options.simulator);
+  return Program(options.channelUrl, module, sleepMask).run();
 }

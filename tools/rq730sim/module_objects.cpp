@@ -4,6 +4,8 @@
 #include <bit>
 #include <type_traits>
 
+#include "cia301/little_endian.h"
+#include "cia301/objects.h"
 #include "rq730sim/simulator_impl.h"
 
 namespace rq730sim {
@@ -13,45 +15,16 @@ constexpr char kDeviceName[] = "RQ 730 weighing module";
 constexpr uint32_t kDeviceType = 0x00000000;  // no standard device profile
 
 bool isPdoObject(uint16_t index, int count) {
-  return (index >= kTpdoCommunicationBase && index < kTpdoCommunicationBase + count) ||
-         (index >= kTpdoMappingBase && index < kTpdoMappingBase + count);
+  return (index >= cia301::kTpdoCommunicationBase &&
+          index < cia301::kTpdoCommunicationBase + count) ||
+         (index >= cia301::kTpdoMappingBase && index < cia301::kTpdoMappingBase + count);
 }
 
-// Default mapping as the module leaves the factory: PDO 1 the legal weight with its signature,
-// PDO 2 the zero indication with its signature, PDO 3 the unrounded weight, PDO 4 unused.
-PdoSettings defaultTpdo(int k, uint8_t nodeId) {
-  PdoSettings settings;
-  settings.cobId = (0x180 + 0x100 * static_cast<uint32_t>(k) + nodeId);
-  settings.transmissionType = 255;
-  settings.eventTimer = 1000;
-  switch (k) {
-    case 0:
-      settings.count = 2;
-      settings.entries = {0x21000010, 0x22000010};
-      break;
-    case 1:
-      settings.count = 2;
-      settings.entries = {0x21010008, 0x22010010};
-      break;
-    case 2:
-      settings.count = 1;
-      settings.entries = {0x30040020};
-      break;
-    default:
-      settings.cobId |= kCobIdInvalid;
-      settings.eventTimer = 0;
-      break;
-  }
-  return settings;
-}
-
-// Receive PDOs 0x200 / 0x300 / 0x400 / 0x500 + node id, not valid and empty until configured;
-// the zero command is the object they can carry.
-PdoSettings defaultRpdo(int k, uint8_t nodeId) {
-  PdoSettings settings;
-  settings.cobId = kCobIdInvalid | (0x200 + 0x100 * static_cast<uint32_t>(k) + nodeId);
-  settings.transmissionType = 255;
-  return settings;
+// A value of `size` bytes as the dictionary holds it (little endian).
+Bytes valueBytes(uint32_t value, std::size_t size) {
+  Bytes bytes(size);
+  cia301::putLe(bytes, value);
+  return bytes;
 }
 
 Entry constant(Bytes value) {
@@ -68,88 +41,77 @@ Entry readOnly(std::function<T()> get, bool mappable = false) {
   entry.mappable = mappable;
   entry.read = [get = std::move(get)] {
     if constexpr (std::is_floating_point_v<T>) {
-      return toBytes(std::bit_cast<uint32_t>(get()), sizeof(T));
+      return valueBytes(std::bit_cast<uint32_t>(get()), sizeof(T));
     } else {
-      return toBytes(static_cast<uint64_t>(get()), sizeof(T));
+      return valueBytes(static_cast<uint32_t>(get()), sizeof(T));
     }
   };
   return entry;
 }
 
 template <typename T>
-Entry readWrite(std::function<T()> get, std::function<std::optional<SdoAbort>(T)> set) {
+Entry readWrite(std::function<T()> get, std::function<std::optional<SdoAbortCode>(T)> set) {
   Entry entry = readOnly<T>(std::move(get));
   entry.access = Access::readWrite;
   entry.write = [set = std::move(set)](std::span<const uint8_t> data) {
-    return set(static_cast<T>(fromBytes(data)));
+    return set(static_cast<T>(cia301::getLe(data)));
   };
   return entry;
-}
-
-template <typename T>
-Entry variable(T& storage) {
-  return readWrite<T>([&storage] { return storage; },
-                      [&storage](T value) -> std::optional<SdoAbort> {
-                        storage = value;
-                        return std::nullopt;
-                      });
 }
 
 }  // namespace
 
-Simulator::Impl::Impl(std::unique_ptr<canbus::Channel> channelIn, Options optionsIn)
-    : channel(std::move(channelIn)), options(std::move(optionsIn)), weight(options) {
-  if (options.nodeId < 1 || options.nodeId > 127) options.nodeId = 1;
-  options.faults.tpdoCount = std::clamp(options.faults.tpdoCount, 0, kPdos);
-  for (int k = 0; k < kPdos; ++k) {
-    tpdos.emplace_back(defaultTpdo(k, options.nodeId));
-    rpdos.emplace_back(defaultRpdo(k, options.nodeId));
-  }
-  buildDictionary();
-}
-
 void Simulator::Impl::buildDictionary() {
   ObjectDictionary& od = dictionary;
-  od.setAccessGate([this](uint16_t index, uint8_t) -> std::optional<SdoAbort> {
-    if (options.faults.missingObjects.contains(index)) return SdoAbort::noObject;
-    if (isPdoObject(index, kPdos) && !isPdoObject(index, presentTpdos())) {
-      return SdoAbort::noObject;
+  od.setAccessGate([this](uint16_t index, uint8_t) -> std::optional<SdoAbortCode> {
+    if (options.faults.missingObjects.contains(index)) return SdoAbortCode::noObject;
+    if (isPdoObject(index, kPdos) && !isPdoObject(index, tpdos.present())) {
+      return SdoAbortCode::noObject;
     }
     return std::nullopt;
   });
-  od.setWriteGate([this](uint16_t index, uint8_t) -> std::optional<SdoAbort> {
+  od.setWriteGate([this](uint16_t index, uint8_t) -> std::optional<SdoAbortCode> {
     if (options.faults.rejectPdoConfig && isPdoObject(index, kPdos)) {
-      return SdoAbort::parameterIncompatible;
+      return SdoAbortCode::parameterIncompatible;
     }
     return std::nullopt;
   });
 
-  od.add(0x1000, 0, constant(toBytes(kDeviceType, 4)));
-  od.add(0x1001, 0, readOnly<uint8_t>([this] { return errorRegister; }, true));
-  od.add(0x1008, 0, constant(Bytes(std::begin(kDeviceName), std::end(kDeviceName) - 1)));
-  od.add(0x100C, 0, variable(guardTime));
-  od.add(0x100D, 0, variable(lifeTimeFactor));
-  od.add(0x1017, 0,
-         readWrite<uint16_t>([this] { return heartbeatTime; },
-                             [this](uint16_t value) -> std::optional<SdoAbort> {
-                               heartbeatTime = value;
-                               nextHeartbeat = now + Milliseconds(value);
+  od.add(cia301::kDeviceTypeObject, 0, constant(valueBytes(kDeviceType, 4)));
+  od.add(cia301::kErrorRegisterObject, 0,
+         readOnly<uint8_t>([this] { return emcy.errorRegister(); }, true));
+  od.add(cia301::kDeviceNameObject, 0,
+         constant(Bytes(std::begin(kDeviceName), std::end(kDeviceName) - 1)));
+  od.add(cia301::kGuardTimeObject, 0,
+         readWrite<uint16_t>([this] { return guarding.guardTime(); },
+                             [this](uint16_t value) -> std::optional<SdoAbortCode> {
+                               guarding.setGuardTime(value);
+                               return std::nullopt;
+                             }));
+  od.add(cia301::kLifeTimeFactorObject, 0,
+         readWrite<uint8_t>([this] { return guarding.lifeTimeFactor(); },
+                            [this](uint8_t value) -> std::optional<SdoAbortCode> {
+                              guarding.setLifeTimeFactor(value);
+                              return std::nullopt;
+                            }));
+  od.add(cia301::kHeartbeatTimeObject, 0,
+         readWrite<uint16_t>([this] { return heartbeat.time(); },
+                             [this](uint16_t value) -> std::optional<SdoAbortCode> {
+                               heartbeat.setTime(value, now);
                                return std::nullopt;
                              }));
   const Parameters& p = options.parameters;
-  od.add(0x1018, 0, constant({4}));
-  od.add(0x1018, 1, constant(toBytes(p.vendorId, 4)));
-  od.add(0x1018, 2, constant(toBytes(p.productCode, 4)));
-  od.add(0x1018, 3, constant(toBytes(p.revision, 4)));
-  od.add(0x1018, 4, constant(toBytes(p.serialNumber, 4)));
+  od.add(cia301::kIdentityObject, 0, constant({4}));
+  od.add(cia301::kIdentityObject, 1, constant(valueBytes(p.vendorId, 4)));
+  od.add(cia301::kIdentityObject, 2, constant(valueBytes(p.productCode, 4)));
+  od.add(cia301::kIdentityObject, 3, constant(valueBytes(p.revision, 4)));
+  od.add(cia301::kIdentityObject, 4, constant(valueBytes(p.serialNumber, 4)));
 
   for (int k = 0; k < kPdos; ++k) {
-    addPdoObjects(static_cast<uint16_t>(kTpdoCommunicationBase + k),
-                  static_cast<uint16_t>(kTpdoMappingBase + k), tpdos[static_cast<std::size_t>(k)],
-                  false);
-    addPdoObjects(static_cast<uint16_t>(kRpdoCommunicationBase + k),
-                  static_cast<uint16_t>(kRpdoMappingBase + k), rpdos[static_cast<std::size_t>(k)],
-                  true);
+    addPdoObjects(static_cast<uint16_t>(cia301::kTpdoCommunicationBase + k),
+                  static_cast<uint16_t>(cia301::kTpdoMappingBase + k), tpdos.at(k), false);
+    addPdoObjects(static_cast<uint16_t>(cia301::kRpdoCommunicationBase + k),
+                  static_cast<uint16_t>(cia301::kRpdoMappingBase + k), rpdos.at(k), true);
   }
 
   // Zero command: writing 0 makes the current gross load the zero point.
@@ -157,8 +119,8 @@ void Simulator::Impl::buildDictionary() {
   zero.access = Access::writeOnly;
   zero.size = 1;
   zero.receivable = true;
-  zero.write = [this](std::span<const uint8_t> data) -> std::optional<SdoAbort> {
-    if (data[0] != 0) return SdoAbort::invalidValue;
+  zero.write = [this](std::span<const uint8_t> data) -> std::optional<SdoAbortCode> {
+    if (data[0] != 0) return SdoAbortCode::invalidValue;
     weight.zero();
     return std::nullopt;
   };
@@ -172,9 +134,9 @@ void Simulator::Impl::buildDictionary() {
 
   od.add(0x3104, 0, constant({p.unit}));
   od.add(0x3105, 0, constant({p.division}));
-  od.add(0x3106, 0, constant(toBytes(p.capacity, 2)));
-  od.add(0x3107, 0, constant(toBytes(p.adjustmentCounter, 2)));
-  od.add(0x3108, 0, constant(toBytes(p.checksum, 2)));
+  od.add(0x3106, 0, constant(valueBytes(p.capacity, 2)));
+  od.add(0x3107, 0, constant(valueBytes(p.adjustmentCounter, 2)));
+  od.add(0x3108, 0, constant(valueBytes(p.checksum, 2)));
 }
 
 void Simulator::Impl::addPdoObjects(uint16_t communication, uint16_t mapping, Pdo& pdo,
@@ -183,23 +145,23 @@ void Simulator::Impl::addPdoObjects(uint16_t communication, uint16_t mapping, Pd
   Pdo::MappableBits mappable = [this, receive](uint16_t index, uint8_t subIndex) {
     return dictionary.mappableBits(index, subIndex, receive);
   };
-  od.add(communication, 0, constant({5}));
-  od.add(communication, 1,
+  od.add(communication, cia301::kPdoHighestSub, constant({cia301::kPdoEventTimerSub}));
+  od.add(communication, cia301::kPdoCobIdSub,
          readWrite<uint32_t>([&pdo] { return pdo.settings().cobId; },
                              [&pdo](uint32_t v) { return pdo.writeCobId(v); }));
-  od.add(communication, 2,
+  od.add(communication, cia301::kPdoTransmissionTypeSub,
          readWrite<uint8_t>([&pdo] { return pdo.settings().transmissionType; },
                             [&pdo](uint8_t v) { return pdo.writeTransmissionType(v); }));
-  od.add(communication, 3,
+  od.add(communication, cia301::kPdoInhibitTimeSub,
          readWrite<uint16_t>([&pdo] { return pdo.settings().inhibitTime; },
                              [&pdo](uint16_t v) { return pdo.writeInhibitTime(v); }));
-  od.add(communication, 5,
+  od.add(communication, cia301::kPdoEventTimerSub,
          readWrite<uint16_t>([&pdo] { return pdo.settings().eventTimer; },
                              [&pdo](uint16_t v) { return pdo.writeEventTimer(v); }));
   od.add(mapping, 0,
          readWrite<uint8_t>([&pdo] { return pdo.settings().count; },
                             [&pdo, mappable](uint8_t v) { return pdo.writeCount(v, mappable); }));
-  for (int sub = 1; sub <= kMaxMappedObjects; ++sub) {
+  for (int sub = 1; sub <= cia301::kMaxPdoMappedObjects; ++sub) {
     od.add(mapping, static_cast<uint8_t>(sub),
            readWrite<uint32_t>(
                [&pdo, sub] { return pdo.settings().entries[static_cast<std::size_t>(sub - 1)]; },

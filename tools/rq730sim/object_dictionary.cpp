@@ -10,7 +10,7 @@ void ObjectDictionary::setAccessGate(Gate gate) { accessGate_ = std::move(gate);
 
 void ObjectDictionary::setWriteGate(Gate gate) { writeGate_ = std::move(gate); }
 
-std::variant<const Entry*, SdoAbort> ObjectDictionary::find(uint16_t index,
+std::variant<const Entry*, SdoAbortCode> ObjectDictionary::find(uint16_t index,
                                                             uint8_t subIndex) const {
   if (accessGate_) {
     if (auto abort = accessGate_(index, subIndex)) return *abort;
@@ -19,30 +19,30 @@ std::variant<const Entry*, SdoAbort> ObjectDictionary::find(uint16_t index,
   if (it != entries_.end()) return &it->second;
   // The object exists when any of its sub-indexes does.
   auto first = entries_.lower_bound({index, 0});
-  if (first != entries_.end() && first->first.first == index) return SdoAbort::noSubIndex;
-  return SdoAbort::noObject;
+  if (first != entries_.end() && first->first.first == index) return SdoAbortCode::noSubIndex;
+  return SdoAbortCode::noObject;
 }
 
-std::optional<SdoAbort> ObjectDictionary::checkWrite(uint16_t index, uint8_t subIndex,
+std::optional<SdoAbortCode> ObjectDictionary::checkWrite(uint16_t index, uint8_t subIndex,
                                                      std::size_t size) const {
   auto found = find(index, subIndex);
-  if (auto* abort = std::get_if<SdoAbort>(&found)) return *abort;
+  if (auto* abort = std::get_if<SdoAbortCode>(&found)) return *abort;
   const Entry& entry = *std::get<const Entry*>(found);
-  if (entry.access == Access::readOnly || !entry.write) return SdoAbort::readOnly;
-  if (size > entry.size) return SdoAbort::lengthTooHigh;
-  if (size < entry.size) return SdoAbort::lengthTooLow;
+  if (entry.access == Access::readOnly || !entry.write) return SdoAbortCode::readOnly;
+  if (size > entry.size) return SdoAbortCode::lengthTooHigh;
+  if (size < entry.size) return SdoAbortCode::lengthTooLow;
   return std::nullopt;
 }
 
-std::variant<Bytes, SdoAbort> ObjectDictionary::read(uint16_t index, uint8_t subIndex) const {
+std::variant<Bytes, SdoAbortCode> ObjectDictionary::read(uint16_t index, uint8_t subIndex) const {
   auto found = find(index, subIndex);
-  if (auto* abort = std::get_if<SdoAbort>(&found)) return *abort;
+  if (auto* abort = std::get_if<SdoAbortCode>(&found)) return *abort;
   const Entry& entry = *std::get<const Entry*>(found);
-  if (entry.access == Access::writeOnly || !entry.read) return SdoAbort::writeOnly;
+  if (entry.access == Access::writeOnly || !entry.read) return SdoAbortCode::writeOnly;
   return entry.read();
 }
 
-std::optional<SdoAbort> ObjectDictionary::write(uint16_t index, uint8_t subIndex,
+std::optional<SdoAbortCode> ObjectDictionary::write(uint16_t index, uint8_t subIndex,
                                                 std::span<const uint8_t> data) {
   if (auto abort = checkWrite(index, subIndex, data.size())) return abort;
   if (writeGate_) {
@@ -51,29 +51,15 @@ std::optional<SdoAbort> ObjectDictionary::write(uint16_t index, uint8_t subIndex
   return entries_.at({index, subIndex}).write(data);
 }
 
-std::variant<unsigned, SdoAbort> ObjectDictionary::mappableBits(uint16_t index, uint8_t subIndex,
+std::variant<unsigned, SdoAbortCode> ObjectDictionary::mappableBits(uint16_t index, uint8_t subIndex,
                                                                 bool receive) const {
   auto found = find(index, subIndex);
-  if (std::holds_alternative<SdoAbort>(found)) return SdoAbort::notMappable;
+  if (std::holds_alternative<SdoAbortCode>(found)) return SdoAbortCode::notMappable;
   const Entry& entry = *std::get<const Entry*>(found);
   if (!(receive ? entry.receivable : entry.mappable) || entry.size == 0) {
-    return SdoAbort::notMappable;
+    return SdoAbortCode::notMappable;
   }
   return static_cast<unsigned>(entry.size * 8);
-}
-
-Bytes toBytes(uint64_t value, std::size_t size) {
-  Bytes bytes(size);
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
-  return bytes;
-}
-
-uint64_t fromBytes(std::span<const uint8_t> bytes) {
-  uint64_t value = 0;
-  for (std::size_t i = 0; i < bytes.size() && i < 8; ++i) {
-    value |= static_cast<uint64_t>(bytes[i]) << (8 * i);
-  }
-  return value;
 }
 
 }  // namespace rq730sim

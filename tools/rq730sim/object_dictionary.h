@@ -13,10 +13,11 @@
 #include <variant>
 #include <vector>
 
-#include "rq730sim/sdo_abort.h"
+#include "cia301/sdo_abort_codes.h"
 
 namespace rq730sim {
 
+using cia301::SdoAbortCode;
 using Bytes = std::vector<uint8_t>;
 
 enum class Access { readOnly, readWrite, writeOnly };
@@ -28,12 +29,12 @@ struct Entry {
   bool receivable = false;      // may be mapped into a receive PDO (which writes it)
   std::function<Bytes()> read;  // exactly `size` bytes, little endian
   // Gets exactly `size` bytes; returns an abort when the value is refused.
-  std::function<std::optional<SdoAbort>(std::span<const uint8_t>)> write;
+  std::function<std::optional<SdoAbortCode>(std::span<const uint8_t>)> write;
 };
 
 class ObjectDictionary {
  public:
-  using Gate = std::function<std::optional<SdoAbort>(uint16_t index, uint8_t subIndex)>;
+  using Gate = std::function<std::optional<SdoAbortCode>(uint16_t index, uint8_t subIndex)>;
 
   void add(uint16_t index, uint8_t subIndex, Entry entry);
   // Consulted first on every access: an abort here (e.g. "object does not exist") wins.
@@ -42,15 +43,15 @@ class ObjectDictionary {
   void setWriteGate(Gate gate);
 
   // The entry an access would reach, or why there is none.
-  std::variant<const Entry*, SdoAbort> find(uint16_t index, uint8_t subIndex) const;
+  std::variant<const Entry*, SdoAbortCode> find(uint16_t index, uint8_t subIndex) const;
   // Whether `size` bytes may be written (existence, access and length only).
-  std::optional<SdoAbort> checkWrite(uint16_t index, uint8_t subIndex, std::size_t size) const;
+  std::optional<SdoAbortCode> checkWrite(uint16_t index, uint8_t subIndex, std::size_t size) const;
 
-  std::variant<Bytes, SdoAbort> read(uint16_t index, uint8_t subIndex) const;
-  std::optional<SdoAbort> write(uint16_t index, uint8_t subIndex, std::span<const uint8_t> data);
+  std::variant<Bytes, SdoAbortCode> read(uint16_t index, uint8_t subIndex) const;
+  std::optional<SdoAbortCode> write(uint16_t index, uint8_t subIndex, std::span<const uint8_t> data);
 
   // Size in bits of an object that may be mapped into a transmit (or receive) PDO, or why not.
-  std::variant<unsigned, SdoAbort> mappableBits(uint16_t index, uint8_t subIndex,
+  std::variant<unsigned, SdoAbortCode> mappableBits(uint16_t index, uint8_t subIndex,
                                                 bool receive = false) const;
 
  private:
@@ -58,9 +59,5 @@ class ObjectDictionary {
   Gate accessGate_;
   Gate writeGate_;
 };
-
-// Little-endian helpers for entry values.
-Bytes toBytes(uint64_t value, std::size_t size);
-uint64_t fromBytes(std::span<const uint8_t> bytes);
 
 }  // namespace rq730sim

@@ -5,12 +5,6 @@
 namespace rq730sim {
 namespace {
 
-// CAN ids that CiA 301 reserves for other services; no PDO may use them.
-bool restrictedId(uint32_t id) {
-  return id <= 0x07F || (id >= 0x101 && id <= 0x180) || (id >= 0x581 && id <= 0x5FF) ||
-         (id >= 0x601 && id <= 0x67F) || (id >= 0x6E0 && id <= 0x6FF) || id >= 0x701;
-}
-
 struct EntryFields {
   uint16_t index;
   uint8_t subIndex;
@@ -18,7 +12,7 @@ struct EntryFields {
 };
 
 EntryFields split(uint32_t entry) {
-  return {static_cast<uint16_t>(entry >> 16), static_cast<uint8_t>(entry >> 8), entry & 0xFF};
+  return {cia301::mappedIndex(entry), cia301::mappedSubIndex(entry), cia301::mappedBits(entry)};
 }
 
 }  // namespace
@@ -37,14 +31,14 @@ void Pdo::reset() {
   start();
 }
 
-std::optional<SdoAbort> Pdo::writeCobId(uint32_t value) {
-  const bool becomesValid = (value & kCobIdInvalid) == 0;
-  if ((value & kCobIdExtended) != 0) return SdoAbort::invalidValue;  // 11-bit ids only
-  if ((value & 0x1FFFF800) != 0) return SdoAbort::invalidValue;
+std::optional<SdoAbortCode> Pdo::writeCobId(uint32_t value) {
+  const bool becomesValid = (value & cia301::kCobIdInvalid) == 0;
+  if ((value & cia301::kCobIdExtended) != 0) return SdoAbortCode::invalidValue;  // 11-bit ids only
+  if ((value & 0x1FFFF800) != 0) return SdoAbortCode::invalidValue;
   if (becomesValid) {
-    if (restrictedId(value & 0x7FF)) return SdoAbort::invalidValue;
+    if (cia301::isRestrictedCobId(value & 0x7FF)) return SdoAbortCode::invalidValue;
     // While the PDO is valid only the valid bit may change.
-    if (valid() && (value & 0x7FF) != (settings_.cobId & 0x7FF)) return SdoAbort::invalidValue;
+    if (valid() && (value & 0x7FF) != (settings_.cobId & 0x7FF)) return SdoAbortCode::invalidValue;
     if (!valid()) start();  // a PDO that becomes valid goes out at once
   } else {
     held_.reset();  // a deleted PDO processes nothing it received before
@@ -53,52 +47,52 @@ std::optional<SdoAbort> Pdo::writeCobId(uint32_t value) {
   return std::nullopt;
 }
 
-std::optional<SdoAbort> Pdo::writeTransmissionType(uint8_t value) {
+std::optional<SdoAbortCode> Pdo::writeTransmissionType(uint8_t value) {
   // 241..251 are reserved; 252/253 (on remote request only) are not offered by the module.
-  if (value > 240 && value < 254) return SdoAbort::invalidValue;
+  if (value > cia301::kTransmissionSyncMax && value < cia301::kTransmissionEventManufacturer) return SdoAbortCode::invalidValue;
   settings_.transmissionType = value;
   syncCount_ = 0;
   return std::nullopt;
 }
 
-std::optional<SdoAbort> Pdo::writeInhibitTime(uint16_t value) {
-  if (valid()) return SdoAbort::unsupportedAccess;
+std::optional<SdoAbortCode> Pdo::writeInhibitTime(uint16_t value) {
+  if (valid()) return SdoAbortCode::unsupportedAccess;
   settings_.inhibitTime = value;
   return std::nullopt;
 }
 
-std::optional<SdoAbort> Pdo::writeEventTimer(uint16_t value) {
+std::optional<SdoAbortCode> Pdo::writeEventTimer(uint16_t value) {
   settings_.eventTimer = value;
   return std::nullopt;
 }
 
-std::optional<SdoAbort> Pdo::writeCount(uint8_t value, const MappableBits& mappable) {
-  if (valid()) return SdoAbort::unsupportedAccess;
-  if (value > kMaxMappedObjects) return SdoAbort::pdoLengthExceeded;
+std::optional<SdoAbortCode> Pdo::writeCount(uint8_t value, const MappableBits& mappable) {
+  if (valid()) return SdoAbortCode::unsupportedAccess;
+  if (value > cia301::kMaxPdoMappedObjects) return SdoAbortCode::pdoLengthExceeded;
   unsigned bits = 0;
   for (int k = 0; k < value; ++k) {
     const EntryFields fields = split(settings_.entries[k]);
-    if (settings_.entries[k] == 0) return SdoAbort::invalidValue;
+    if (settings_.entries[k] == 0) return SdoAbortCode::invalidValue;
     auto size = mappable(fields.index, fields.subIndex);
-    if (std::holds_alternative<SdoAbort>(size) || std::get<unsigned>(size) != fields.bits) {
-      return SdoAbort::notMappable;
+    if (std::holds_alternative<SdoAbortCode>(size) || std::get<unsigned>(size) != fields.bits) {
+      return SdoAbortCode::notMappable;
     }
     bits += fields.bits;
   }
-  if (bits > 64) return SdoAbort::pdoLengthExceeded;
+  if (bits > cia301::kMaxPdoBits) return SdoAbortCode::pdoLengthExceeded;
   settings_.count = value;
   held_.reset();
   return std::nullopt;
 }
 
-std::optional<SdoAbort> Pdo::writeEntry(int subIndex, uint32_t value,
+std::optional<SdoAbortCode> Pdo::writeEntry(int subIndex, uint32_t value,
                                         const MappableBits& mappable) {
-  if (valid() || settings_.count != 0) return SdoAbort::unsupportedAccess;
+  if (valid() || settings_.count != 0) return SdoAbortCode::unsupportedAccess;
   if (value != 0) {
     const EntryFields fields = split(value);
     auto size = mappable(fields.index, fields.subIndex);
-    if (auto* refused = std::get_if<SdoAbort>(&size)) return *refused;
-    if (std::get<unsigned>(size) != fields.bits) return SdoAbort::notMappable;
+    if (auto* refused = std::get_if<SdoAbortCode>(&size)) return *refused;
+    if (std::get<unsigned>(size) != fields.bits) return SdoAbortCode::notMappable;
   }
   settings_.entries[static_cast<std::size_t>(subIndex - 1)] = value;
   return std::nullopt;
@@ -123,13 +117,23 @@ std::optional<canbus::Frame> Pdo::poll(TimePoint now, const Bytes& data) {
 
 std::optional<canbus::Frame> Pdo::sync(TimePoint now, const Bytes& data) {
   if (!valid() || settings_.count == 0 || eventDriven()) return std::nullopt;
-  if (settings_.transmissionType == 0) {
+  if (settings_.transmissionType == cia301::kTransmissionSyncAcyclic) {
     if (lastData_ && data == *lastData_) return std::nullopt;
     return frameOf(now, data);
   }
   if (++syncCount_ < settings_.transmissionType) return std::nullopt;
   syncCount_ = 0;
   return frameOf(now, data);
+}
+
+std::optional<Pdo::TimePoint> Pdo::due(TimePoint now, const Bytes& data) const {
+  if (!valid() || settings_.count == 0 || !eventDriven()) return std::nullopt;
+  if (!lastSent_) return now;  // started: goes out at once
+  const TimePoint inhibitEnd =
+      *lastSent_ + std::chrono::microseconds(100 * settings_.inhibitTime);
+  if (!lastData_ || data != *lastData_) return std::max(inhibitEnd, now);
+  if (settings_.eventTimer == 0) return std::nullopt;
+  return std::max({*lastSent_ + std::chrono::milliseconds(settings_.eventTimer), inhibitEnd, now});
 }
 
 canbus::Frame Pdo::frameOf(TimePoint now, const Bytes& data) {

@@ -17,47 +17,46 @@
 #include <variant>
 
 #include "canbus/frame.h"
+#include "cia301/cob_id.h"
+#include "cia301/objects.h"
 #include "rq730sim/object_dictionary.h"
 
 namespace rq730sim {
 
-inline constexpr uint32_t kCobIdInvalid = 0x80000000;
-inline constexpr uint32_t kCobIdNoRtr = 0x40000000;
-inline constexpr uint32_t kCobIdExtended = 0x20000000;
-inline constexpr int kMaxMappedObjects = 8;
-
 struct PdoSettings {
-  uint32_t cobId = kCobIdInvalid;
-  uint8_t transmissionType = 255;
+  uint32_t cobId = cia301::kCobIdInvalid;
+  uint8_t transmissionType = cia301::kTransmissionEventProfile;
   uint16_t inhibitTime = 0;  // 100 µs
   uint16_t eventTimer = 0;   // ms
   uint8_t count = 0;
-  std::array<uint32_t, kMaxMappedObjects> entries{};
+  std::array<uint32_t, cia301::kMaxPdoMappedObjects> entries{};
 };
 
 class Pdo {
  public:
   using TimePoint = std::chrono::steady_clock::time_point;
   // Size in bits of an object that may be mapped, or why it may not.
-  using MappableBits = std::function<std::variant<unsigned, SdoAbort>(uint16_t, uint8_t)>;
+  using MappableBits = std::function<std::variant<unsigned, SdoAbortCode>(uint16_t, uint8_t)>;
 
   explicit Pdo(PdoSettings defaults);
 
   const PdoSettings& settings() const { return settings_; }
-  bool valid() const { return (settings_.cobId & kCobIdInvalid) == 0; }
-  bool eventDriven() const { return settings_.transmissionType >= 254; }
+  bool valid() const { return (settings_.cobId & cia301::kCobIdInvalid) == 0; }
+  bool eventDriven() const {
+    return settings_.transmissionType >= cia301::kTransmissionEventManufacturer;
+  }
   unsigned mappedBits() const;
 
   // Back to the power-on settings (NMT reset communication).
   void reset();
 
   // SDO writes, checked as CiA 301 prescribes.
-  std::optional<SdoAbort> writeCobId(uint32_t value);
-  std::optional<SdoAbort> writeTransmissionType(uint8_t value);
-  std::optional<SdoAbort> writeInhibitTime(uint16_t value);
-  std::optional<SdoAbort> writeEventTimer(uint16_t value);
-  std::optional<SdoAbort> writeCount(uint8_t value, const MappableBits& mappable);
-  std::optional<SdoAbort> writeEntry(int subIndex, uint32_t value, const MappableBits& mappable);
+  std::optional<SdoAbortCode> writeCobId(uint32_t value);
+  std::optional<SdoAbortCode> writeTransmissionType(uint8_t value);
+  std::optional<SdoAbortCode> writeInhibitTime(uint16_t value);
+  std::optional<SdoAbortCode> writeEventTimer(uint16_t value);
+  std::optional<SdoAbortCode> writeCount(uint8_t value, const MappableBits& mappable);
+  std::optional<SdoAbortCode> writeEntry(int subIndex, uint32_t value, const MappableBits& mappable);
 
   // Reception: whether a frame is this (valid) PDO.
   bool receives(const canbus::Frame& frame) const {
@@ -74,6 +73,9 @@ class Pdo {
   void start();  // the node entered operational: the next poll sends at once
   std::optional<canbus::Frame> poll(TimePoint now, const Bytes& data);  // event driven types
   std::optional<canbus::Frame> sync(TimePoint now, const Bytes& data);  // synchronous types
+  // When poll() next sends if the mapped objects keep holding `data`: `now` when at once,
+  // nothing when only a change of the data (or a SYNC) would send it.
+  std::optional<TimePoint> due(TimePoint now, const Bytes& data) const;
 
  private:
   canbus::Frame frameOf(TimePoint now, const Bytes& data);

@@ -6,158 +6,145 @@
 namespace rq730sim {
 namespace {
 
+using cia301::SdoClientCommand;
+
 // No object of the module is larger; a segmented download that grows beyond it is refused
 // instead of buffering whatever a client sends.
 constexpr std::size_t kMaxDownloadSize = 64;
-
-SdoData header(uint8_t command, uint16_t index, uint8_t subIndex) {
-  return {command, static_cast<uint8_t>(index), static_cast<uint8_t>(index >> 8), subIndex, 0, 0, 0,
-          0};
-}
 
 }  // namespace
 
 SdoServer::SdoServer(ObjectDictionary& dictionary) : dictionary_(dictionary) {}
 
 void SdoServer::reset() {
-  mode_ = Mode::idle;
+  state_ = State::idle;
   buffer_.clear();
   size_.reset();
   offset_ = 0;
   toggle_ = 0;
 }
 
-SdoData SdoServer::abort(SdoAbort code) {
-  SdoData response = header(0x80, index_, subIndex_);
-  auto value = static_cast<uint32_t>(code);
-  for (int i = 0; i < 4; ++i) response[4 + i] = static_cast<uint8_t>(value >> (8 * i));
+void SdoServer::begin(const SdoData& request) {
+  reset();
+  index_ = cia301::sdoIndex(request);
+  subIndex_ = cia301::sdoSubIndex(request);
+}
+
+SdoData SdoServer::abort(SdoAbortCode code) {
+  const SdoData response = cia301::sdoAbort(index_, subIndex_, static_cast<uint32_t>(code));
   reset();
   return response;
 }
 
 std::optional<SdoData> SdoServer::handle(const SdoData& request) {
-  switch (request[0] >> 5) {
-    case 1:
+  switch (static_cast<SdoClientCommand>(cia301::sdoCommand(request))) {
+    case SdoClientCommand::initiateDownload:  // any state: a new transfer replaces the old
       return initiateDownload(request);
-    case 0:
-      return downloadSegment(request);
-    case 2:
+    case SdoClientCommand::initiateUpload:
       return initiateUpload(request);
-    case 3:
-      return uploadSegment(request);
-    case 4:  // the client aborts: forget the transfer, never answer an abort
+    case SdoClientCommand::downloadSegment:
+      if (state_ == State::downloading) return downloadSegment(request);
+      index_ = 0;  // no transfer this segment could belong to
+      subIndex_ = 0;
+      return abort(SdoAbortCode::unknownCommand);
+    case SdoClientCommand::uploadSegment:
+      if (state_ == State::uploading) return uploadSegment(request);
+      index_ = 0;
+      subIndex_ = 0;
+      return abort(SdoAbortCode::unknownCommand);
+    case SdoClientCommand::abort:  // forget the transfer, never answer an abort
       reset();
       return std::nullopt;
-    default:  // block transfers and undefined specifiers
-      if (mode_ == Mode::idle) {
-        index_ = static_cast<uint16_t>(request[1] | request[2] << 8);
-        subIndex_ = request[3];
+    case SdoClientCommand::blockUpload:
+    case SdoClientCommand::blockDownload:
+    default:  // not offered; the abort names the transfer in progress, else the request's object
+      if (state_ == State::idle) {
+        index_ = cia301::sdoIndex(request);
+        subIndex_ = cia301::sdoSubIndex(request);
       }
-      return abort(SdoAbort::unknownCommand);
+      return abort(SdoAbortCode::unknownCommand);
   }
 }
 
 std::optional<SdoData> SdoServer::initiateDownload(const SdoData& request) {
-  reset();  // a new initiate replaces any transfer in progress
-  index_ = static_cast<uint16_t>(request[1] | request[2] << 8);
-  subIndex_ = request[3];
-  const bool expedited = (request[0] & 0x02) != 0;
-  const bool sizeIndicated = (request[0] & 0x01) != 0;
-
-  if (expedited) {
-    std::size_t size = 4;
-    if (sizeIndicated) {
-      size = 4 - ((request[0] >> 2) & 0x03);
+  begin(request);
+  if (cia301::sdoExpedited(request)) {
+    std::size_t size = cia301::kSdoExpeditedMax;
+    if (cia301::sdoSizeIndicated(request)) {
+      size = cia301::sdoExpeditedSize(request);
     } else {
       // Size not given: the object's own size, as far as four bytes carry it.
       auto found = dictionary_.find(index_, subIndex_);
       if (auto* entry = std::get_if<const Entry*>(&found)) {
-        if ((*entry)->size > 0 && (*entry)->size < 4) size = (*entry)->size;
+        if ((*entry)->size > 0 && (*entry)->size < cia301::kSdoExpeditedMax) size = (*entry)->size;
       }
     }
     if (auto refused = dictionary_.write(index_, subIndex_,
                                          std::span<const uint8_t>(request.data() + 4, size))) {
       return abort(*refused);
     }
-    return header(0x60, index_, subIndex_);
+    return cia301::sdoInitiateDownloadResponse(index_, subIndex_);
   }
 
-  if (sizeIndicated) {
-    const std::size_t size = static_cast<std::size_t>(fromBytes({request.data() + 4, 4}));
+  if (cia301::sdoSizeIndicated(request)) {
+    const std::size_t size = cia301::sdoAnnouncedSize(request);
     if (auto refused = dictionary_.checkWrite(index_, subIndex_, size)) return abort(*refused);
     size_ = size;
   } else {
     auto found = dictionary_.find(index_, subIndex_);
-    if (auto* refused = std::get_if<SdoAbort>(&found)) return abort(*refused);
+    if (auto* refused = std::get_if<SdoAbortCode>(&found)) return abort(*refused);
   }
-  mode_ = Mode::download;
-  return header(0x60, index_, subIndex_);
+  state_ = State::downloading;
+  return cia301::sdoInitiateDownloadResponse(index_, subIndex_);
 }
 
-std::optional<SdoData> SdoServer::downloadSegment(const SdoData& request) {
-  if (mode_ != Mode::download) {
-    index_ = 0;
-    subIndex_ = 0;
-    return abort(SdoAbort::unknownCommand);
-  }
-  const uint8_t toggle = (request[0] >> 4) & 0x01;
-  if (toggle != toggle_) return abort(SdoAbort::toggleNotAlternated);
-  const std::size_t count = 7 - ((request[0] >> 1) & 0x07);
-  const bool last = (request[0] & 0x01) != 0;
+SdoData SdoServer::downloadSegment(const SdoData& request) {
+  const uint8_t toggle = cia301::sdoToggle(request);
+  if (toggle != toggle_) return abort(SdoAbortCode::toggleNotAlternated);
+  const std::size_t count = cia301::sdoSegmentSize(request);
 
   const std::size_t limit = size_.value_or(kMaxDownloadSize);
   if (buffer_.size() + count > limit) {
-    return abort(size_ ? SdoAbort::lengthMismatch : SdoAbort::lengthTooHigh);
+    return abort(size_ ? SdoAbortCode::lengthMismatch : SdoAbortCode::lengthTooHigh);
   }
-  buffer_.insert(buffer_.end(), request.begin() + 1, request.begin() + 1 + count);
+  buffer_.insert(buffer_.end(), request.begin() + 1,
+                 request.begin() + 1 + static_cast<std::ptrdiff_t>(count));
 
-  const SdoData response = header(static_cast<uint8_t>(0x20 | toggle << 4), 0, 0);
-  if (!last) {
+  const SdoData response = cia301::sdoDownloadSegmentResponse(toggle);
+  if (!cia301::sdoLastSegment(request)) {
     toggle_ ^= 1;
     return response;
   }
-  if (size_ && buffer_.size() != *size_) return abort(SdoAbort::lengthMismatch);
+  if (size_ && buffer_.size() != *size_) return abort(SdoAbortCode::lengthMismatch);
   if (auto refused = dictionary_.write(index_, subIndex_, buffer_)) return abort(*refused);
   reset();
   return response;
 }
 
 std::optional<SdoData> SdoServer::initiateUpload(const SdoData& request) {
-  reset();
-  index_ = static_cast<uint16_t>(request[1] | request[2] << 8);
-  subIndex_ = request[3];
+  begin(request);
   auto value = dictionary_.read(index_, subIndex_);
-  if (auto* refused = std::get_if<SdoAbort>(&value)) return abort(*refused);
+  if (auto* refused = std::get_if<SdoAbortCode>(&value)) return abort(*refused);
   Bytes& bytes = std::get<Bytes>(value);
 
-  if (!bytes.empty() && bytes.size() <= 4) {
-    SdoData response =
-        header(static_cast<uint8_t>(0x43 | (4 - bytes.size()) << 2), index_, subIndex_);
-    std::copy(bytes.begin(), bytes.end(), response.begin() + 4);
-    return response;
+  if (!bytes.empty() && bytes.size() <= cia301::kSdoExpeditedMax) {
+    return cia301::sdoExpeditedUploadResponse(index_, subIndex_, bytes);
   }
-  SdoData response = header(0x41, index_, subIndex_);
-  const auto size = static_cast<uint32_t>(bytes.size());
-  for (int i = 0; i < 4; ++i) response[4 + i] = static_cast<uint8_t>(size >> (8 * i));
+  const SdoData response =
+      cia301::sdoSegmentedUploadResponse(index_, subIndex_, static_cast<uint32_t>(bytes.size()));
   buffer_ = std::move(bytes);
-  mode_ = Mode::upload;
+  state_ = State::uploading;
   return response;
 }
 
-std::optional<SdoData> SdoServer::uploadSegment(const SdoData& request) {
-  if (mode_ != Mode::upload) {
-    index_ = 0;
-    subIndex_ = 0;
-    return abort(SdoAbort::unknownCommand);
-  }
-  const uint8_t toggle = (request[0] >> 4) & 0x01;
-  if (toggle != toggle_) return abort(SdoAbort::toggleNotAlternated);
+SdoData SdoServer::uploadSegment(const SdoData& request) {
+  const uint8_t toggle = cia301::sdoToggle(request);
+  if (toggle != toggle_) return abort(SdoAbortCode::toggleNotAlternated);
 
-  const std::size_t count = std::min<std::size_t>(7, buffer_.size() - offset_);
+  const std::size_t count = std::min(cia301::kSdoSegmentMax, buffer_.size() - offset_);
   const bool last = offset_ + count == buffer_.size();
-  SdoData response{};
-  response[0] = static_cast<uint8_t>(toggle << 4 | (7 - count) << 1 | (last ? 1 : 0));
-  std::copy_n(buffer_.begin() + static_cast<std::ptrdiff_t>(offset_), count, response.begin() + 1);
+  const SdoData response = cia301::sdoUploadSegment(
+      toggle, std::span<const uint8_t>(buffer_).subspan(offset_, count), last);
   offset_ += count;
   toggle_ ^= 1;
   if (last) reset();

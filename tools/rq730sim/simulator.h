@@ -1,35 +1,36 @@
-// The simulated RQ 730 weighing module: a CANopen slave (NMT, SDO server, four transmit PDOs,
-// heartbeat producer, node guarding responder, EMCY) with the module's weighing objects and a
-// weight model, over one canbus::Channel.
+// The simulated RQ 730 weighing module: a CANopen slave (NMT, SDO server, four transmit and four
+// receive PDOs, SYNC, heartbeat producer, node guarding responder, EMCY) with the module's
+// weighing objects and a weight model, as a protocol core.
 //
-// The simulator does no I/O of its own and reads no clock: poll(now) drains the channel, runs
-// the timers that are due at `now` and sends what is due. Tests drive it with a fake clock;
-// the rq730sim program calls poll() about every millisecond with the steady clock.
+// The core does no I/O and reads no clock: frames and the time come in (onFrame, advance),
+// frames go out through one sink, and nextDeadline() says when it next needs to run if no frame
+// arrives. Tests drive it with a fake clock; the rq730sim program (main.cpp) and ChannelAdapter
+// connect it to a canbus::Channel and the steady clock.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "canbus/channel.h"
 #include "canbus/frame.h"
+#include "cia301/nmt.h"
 
 namespace rq730sim {
 
 using Clock = std::chrono::steady_clock;
 using Milliseconds = std::chrono::milliseconds;
 
-// NMT states, with the values the node sends in heartbeats and guarding replies.
-enum class NmtState : uint8_t {
-  initialising = 0,  // only between a reset and the boot-up message
-  stopped = 4,
-  operational = 5,
-  preOperational = 127,
-};
+// NMT states, with the values the node sends in heartbeats and guarding replies (bootUp only
+// between a reset and the boot-up message).
+using NmtState = cia301::NmtState;
+
+// Where the core's frames go, in the order they are due.
+using FrameSink = std::function<void(const canbus::Frame&)>;
 
 // Deliberate misbehaviour, for testing the master against a module that is not perfect.
 // All switches may be changed while the simulator runs (Simulator::faults()).
@@ -79,21 +80,23 @@ struct LoadProfile {
 
 class Simulator {
  public:
-  Simulator(std::unique_ptr<canbus::Channel> channel, Options options);
+  Simulator(Options options, FrameSink sink);
   ~Simulator();
   Simulator(const Simulator&) = delete;
   Simulator& operator=(const Simulator&) = delete;
 
-  // Handles all received frames and everything due at `now`. The first call powers the module
-  // on (boot-up message). A `now` earlier than the last one counts as the last one.
-  void poll(Clock::time_point now);
+  // Handles one received frame at `now`. Call advance(now) after the frames of one instant to run
+  // what is due then. The first call of either powers the module on (boot-up message). A `now`
+  // earlier than the last one counts as the last one.
+  void onFrame(const canbus::Frame& frame, Clock::time_point now);
+  // Sends everything that is due at `now` (delayed SDO answers, heartbeat, life guarding, PDOs).
+  void advance(Clock::time_point now);
+  // When the core next needs advance() if no frame arrives: a time at or before the last `now`
+  // means at once; nothing when nothing is pending.
+  std::optional<Clock::time_point> nextDeadline() const;
 
-  // Replaces the channel (e.g. after the bus came back); the node keeps its state.
-  void setChannel(std::unique_ptr<canbus::Channel> channel);
-  const canbus::Channel* channel() const;
-
-  // Load profile: takes effect at the time of the last poll (profiles start there; one set
-  // before the first poll starts with the first poll).
+  // Load profile: takes effect at the time of the last call (profiles start there; one set
+  // before the module is powered on starts at power-on).
   void setLoad(double kg);  // constant load, keeps the noise
   void setProfile(const LoadProfile& profile);
   void setNoise(double amplitudeKg);
@@ -103,7 +106,7 @@ class Simulator {
   // False when the node may not send one now (stopped, or not yet booted).
   bool emcy(uint16_t code, uint8_t errorRegister);
 
-  // Power cycle: at the next poll the module starts again as after power-on (boot-up message,
+  // Power cycle: at the next call the module starts again as after power-on (boot-up message,
   // pre-operational, default communication parameters, zero point cleared, warm-up).
   void reboot();
 
@@ -112,14 +115,12 @@ class Simulator {
 
   // Read-only views for tests and the program.
   NmtState nmtState() const;
-  bool warmingUp() const;          // as of the last poll
+  bool warmingUp() const;          // as of the last call
   double grossKg() const;          // last measured gross load
   double zeroPointKg() const;      // gross load at the last zero command
   double netKg() const;            // what 0x3004 holds (0.0 while warming up)
   int16_t legalWeight() const;     // 0x2100
   uint8_t zeroIndication() const;  // 0x2101
-  uint64_t sendErrors() const;     // frames the channel refused
-  std::optional<canbus::Error> lastSendError() const;
 
  private:
   struct Impl;

@@ -4,6 +4,7 @@
 // indication, each with its signature.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <random>
@@ -28,6 +29,10 @@ class WeightModel {
   void setNoise(double amplitudeKg) { profile_.noiseKg = amplitudeKg; }
   // Takes a new measurement when one is due.
   void update(TimePoint now);
+  // When the weights may next change: the next measurement, or the end of the warm-up.
+  TimePoint nextChange() const {
+    return warmingUp_ ? std::min(nextSample_, warmupEnd_) : nextSample_;
+  }
   // Zero command: the current gross load becomes the zero point.
   void zero() { zeroPointKg_ = grossKg_; }
 
