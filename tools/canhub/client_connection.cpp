@@ -1,11 +1,11 @@
 #include "client_connection.h"
 
-#include <sys/socket.h>
-
 namespace canhub {
 namespace {
 
 constexpr std::size_t kReadChunk = 64 * 1024;
+// What is dropped at most after the last words: 256 KiB.
+constexpr int kLastWordsReads = 4;
 
 }  // namespace
 
@@ -33,9 +33,7 @@ void ClientConnection::sayLast(const std::string& message) {
   // the socket does not take now is lost with the connection.
   heldUntil_ = {};
   if (queue(message)) flush(Clock::now());
-  char buffer[4096];
-  for (int i = 0; i < 64 && ::recv(fd(), buffer, sizeof buffer, MSG_DONTWAIT) > 0; ++i) {
-  }
+  transport_.read(kLastWordsReads, [](std::string_view) {});
 }
 
 }  // namespace canhub
