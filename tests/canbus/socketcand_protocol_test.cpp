@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/candump_frames.h"
+
 namespace canbus::socketcand {
 namespace {
 
@@ -220,10 +222,10 @@ TEST(SocketcandClientCommandTest, ParsesCommands) {
 }
 
 TEST(SocketcandFormatTest, FormatsBothSides) {
-  const Frame data = *parseCandump("181#D204");
-  const Frame empty = *parseCandump("080#");
-  const Frame extended = *parseCandump("00000001#FF");
-  const Frame rtr = *parseCandump("701#R1");
+  const Frame data = test_kit::frame("181#D204");
+  const Frame empty = test_kit::frame("080#");
+  const Frame extended = test_kit::frame("00000001#FF");
+  const Frame rtr = test_kit::frame("701#R1");
   const Timestamp t{12, 34};
   EXPECT_EQ(formatSend(data), "< send 181 2 D2 04 >");
   EXPECT_EQ(formatSend(empty), "< send 080 0 >");
@@ -254,9 +256,10 @@ TEST(SocketcandFormatTest, FormatsTheHandshakeMessagesAsTheOtherSideParsesThem) 
     std::string expected;
     ClientCommand::Kind kind;
   };
-  for (const ClientCase& c : {ClientCase{formatOpen("sim0"), "< open sim0 >", ClientCommand::Kind::open},
-                              ClientCase{formatRtrMode(), "< rtrmode >", ClientCommand::Kind::rtrmode},
-                              ClientCase{formatRawMode(), "< rawmode >", ClientCommand::Kind::rawmode}}) {
+  for (const ClientCase& c :
+       {ClientCase{formatOpen("sim0"), "< open sim0 >", ClientCommand::Kind::open},
+        ClientCase{formatRtrMode(), "< rtrmode >", ClientCommand::Kind::rtrmode},
+        ClientCase{formatRawMode(), "< rawmode >", ClientCommand::Kind::rawmode}}) {
     EXPECT_EQ(c.text, c.expected);
     EXPECT_EQ(parseClientCommand(body(c.text)).kind, c.kind) << c.text;
   }
@@ -266,11 +269,11 @@ TEST(SocketcandFormatTest, FormatsTheHandshakeMessagesAsTheOtherSideParsesThem) 
     std::string expected;
     ServerMessage::Kind kind;
   };
-  for (const ServerCase& c :
-       {ServerCase{formatHi(), "< hi >", ServerMessage::Kind::hi},
-        ServerCase{formatOk(), "< ok >", ServerMessage::Kind::ok},
-        ServerCase{formatEcho(), "< echo >", ServerMessage::Kind::echo},
-        ServerCase{formatError("no bus open"), "< error no bus open >", ServerMessage::Kind::error}}) {
+  for (const ServerCase& c : {ServerCase{formatHi(), "< hi >", ServerMessage::Kind::hi},
+                              ServerCase{formatOk(), "< ok >", ServerMessage::Kind::ok},
+                              ServerCase{formatEcho(), "< echo >", ServerMessage::Kind::echo},
+                              ServerCase{formatError("no bus open"), "< error no bus open >",
+                                         ServerMessage::Kind::error}}) {
     EXPECT_EQ(c.text, c.expected);
     EXPECT_EQ(parseServerMessage(body(c.text)).kind, c.kind) << c.text;
   }

@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "support/candump_frames.h"
+
 namespace canbus::socketcand {
 namespace {
 
 // The steps for a byte stream fed in pieces of `chunk` bytes, as text: "answer < ok >",
 // "opened sim0 < ok >", "raw < ok >", "transmit 181#01", "hang up < error ... >".
-std::vector<std::string> run(ServerSession& session, const std::string& bytes,
-                             std::size_t chunk) {
+std::vector<std::string> run(ServerSession& session, const std::string& bytes, std::size_t chunk) {
   std::vector<std::string> steps;
   for (std::size_t at = 0; at < bytes.size(); at += chunk) {
     session.feed(std::string_view(bytes).substr(at, chunk));
@@ -80,8 +81,8 @@ TEST(SocketcandServerSessionTest, AnswersByteScriptsHoweverTheBytesArrive) {
 }
 
 TEST(SocketcandServerSessionTest, KeepsWhatTheClientSwitchedOnAndSaysWhichFramesItReceives) {
-  const Frame data = *parseCandump("181#01");
-  const Frame remote = *parseCandump("701#R");
+  const Frame data = test_kit::frame("181#01");
+  const Frame remote = test_kit::frame("701#R");
   struct Case {
     std::string bytes;
     bool data;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "canbus/socketcand_protocol.h"
+#include "support/socket_pair.h"
 
 namespace canbus {
 namespace {
@@ -19,32 +20,11 @@ using namespace std::chrono_literals;
 using Framing = OutputQueue::Framing;
 using ReadStatus = StreamTransport::ReadStatus;
 
-struct Pair {
-  Pair() {
-    int fds[2];
-    EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds), 0);
-    ours = UniqueFd(fds[0]);
-    peer = UniqueFd(fds[1]);
-  }
-  // Everything the peer can read now.
-  std::string peerReads() const {
-    std::string bytes;
-    char buffer[4096];
-    for (;;) {
-      const ssize_t n = ::recv(peer.get(), buffer, sizeof buffer, MSG_DONTWAIT);
-      if (n <= 0) return bytes;
-      bytes.append(buffer, static_cast<std::size_t>(n));
-    }
-  }
-  void peerSays(const std::string& bytes) const {
-    ASSERT_EQ(::send(peer.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(bytes.size()));
-  }
-  UniqueFd ours;
-  UniqueFd peer;
-};
+using Pair = test_kit::SocketPair;
 
-std::string numbered(int i) { return "< frame " + std::to_string(i) + std::string(i % 37, 'x') + " >"; }
+std::string numbered(int i) {
+  return "< frame " + std::to_string(i) + std::string(i % 37, 'x') + " >";
+}
 
 TEST(StreamTransportTest, AFullSocketKeepsTheRestQueuedAndEverythingArrivesInOrder) {
   for (const Framing framing : {Framing::messages, Framing::stream}) {
