@@ -9,7 +9,11 @@
 //  - parsed frames are valid (id fits its format, length <= 8) and remote exactly for rtr;
 //  - what is formatted from a parsed frame parses back to the same frame, and each formatted
 //    message is one whole message for the splitter;
-//  - error texts of malformed commands hold no '<' or '>' (they are echoed inside "< error >").
+//  - error texts of malformed commands hold no '<' or '>' (they are echoed inside "< error >");
+//  - the server session (the same stream as a client's) takes the same steps however the
+//    stream is cut (stray text aside, as above); all it has written is whole, well-formed
+//    server messages (ok, echo, error); it transmits valid frames only once a bus is open
+//    (remote ones only after rtrmode) and nothing after it hung up.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +24,7 @@
 
 #include "canbus/frame.h"
 #include "canbus/socketcand_protocol.h"
+#include "canbus/socketcand_server_session.h"
 #include "fuzz_check.h"
 
 namespace {
@@ -129,6 +134,53 @@ void checkEncoders(std::string_view bytes) {
   }
 }
 
+// The steps a server session takes for the stream fed in the given cuts, as text.
+std::vector<std::string> serve(std::string_view stream, const std::vector<std::size_t>& cuts) {
+  using Step = sc::ServerSession::Step;
+  sc::ServerSession session;
+  std::vector<std::string> steps;
+  bool hungUp = false;
+  std::size_t at = 0;
+  for (std::size_t i = 0; at < stream.size(); ++i) {
+    const std::size_t length = cuts.empty() ? stream.size() : cuts[i % cuts.size()];
+    const std::string_view chunk = stream.substr(at, length);
+    at += chunk.size();
+    session.feed(chunk);
+    while (std::optional<Step> step = session.next()) {
+      FUZZ_CHECK(!hungUp, "the session went on after it hung up");
+      if (step->kind == Step::Kind::transmit) {
+        FUZZ_CHECK(!session.bus().empty(), "a frame transmitted before a bus was open");
+        FUZZ_CHECK(canbus::isValid(step->frame), "the session transmits an invalid frame");
+        FUZZ_CHECK(!step->frame.remote || session.rtrMode(), "a remote frame without rtrmode");
+        steps.push_back("transmit " + canbus::toCandump(step->frame));
+        continue;
+      }
+      const sc::ServerMessage message = sc::parseServerMessage(bodyOf(step->text));
+      FUZZ_CHECK(message.kind == sc::ServerMessage::Kind::ok ||
+                     message.kind == sc::ServerMessage::Kind::echo ||
+                     message.kind == sc::ServerMessage::Kind::error,
+                 "the session answers something else than ok, echo or error");
+      if (step->kind == Step::Kind::opened) {
+        FUZZ_CHECK(!session.bus().empty(), "opened without a bus");
+      }
+      if (step->kind == Step::Kind::rawMode) FUZZ_CHECK(session.rawMode(), "raw mode not kept");
+      if (step->kind == Step::Kind::hangUp) {
+        hungUp = true;
+        FUZZ_CHECK(session.over(), "hung up but not over");
+      }
+      // Stray text is answered as soon as it is seen: a run of it counts once.
+      if (step->text == sc::formatError("text outside a message") && !steps.empty() &&
+          steps.back() == step->text) {
+        continue;
+      }
+      steps.push_back(step->text);
+    }
+    FUZZ_CHECK(session.over() || session.buffered() <= sc::kMaxMessageLength,
+               "the session buffers too much");
+  }
+  return steps;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -156,5 +208,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     checkClientSide(sc::parseClientCommand(seen.text));
   }
   checkEncoders(stream);
+
+  const std::vector<std::string> served = serve(stream, {});
+  if (anyData) FUZZ_CHECK(serve(stream, chunks) == served, "session steps depend on the cuts");
+  FUZZ_CHECK(serve(stream, {1}) == served, "session steps differ when fed byte by byte");
   return 0;
 }

@@ -16,26 +16,12 @@ using socketcand::ServerMessage;
 
 constexpr std::size_t kReadChunk = 16 * 1024;
 constexpr int kMaxReadsPerPump = 8;
+// Reads during the handshake are as small as its messages.
+constexpr int kHandshakeReads = 1;
 
 std::string hostPort(const SocketcandUrl& url) {
   const bool v6 = url.host.find(':') != std::string::npos;
   return (v6 ? "[" + url.host + "]" : url.host) + ":" + std::to_string(url.port);
-}
-
-int msUntil(Clock::time_point deadline) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left < 0 ? 0 : static_cast<int>(left);
-}
-
-// Waits for the events on fd until the deadline; false on time-out.
-bool waitFor(int fd, short events, Clock::time_point deadline) {
-  for (;;) {
-    pollfd entry{fd, events, 0};
-    const int n = ::poll(&entry, 1, msUntil(deadline));
-    if (n > 0) return true;
-    if (n == 0) return false;
-    if (errno != EINTR) return false;
-  }
 }
 
 // Connects a non-blocking socket to one address within the deadline; 0 or an errno value.
@@ -45,7 +31,7 @@ int connectOne(const addrinfo& address, Clock::time_point deadline, UniqueFd& ou
   if (!fd) return errno;
   if (::connect(fd.get(), address.ai_addr, address.ai_addrlen) != 0) {
     if (errno != EINPROGRESS) return errno;
-    if (!waitFor(fd.get(), POLLOUT, deadline)) return ETIMEDOUT;
+    if (!waitForSocket(fd.get(), POLLOUT, deadline)) return ETIMEDOUT;
     int error = 0;
     socklen_t length = sizeof error;
     if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
@@ -60,26 +46,18 @@ int connectOne(const addrinfo& address, Clock::time_point deadline, UniqueFd& ou
 // The handshake: one side of the conversation at a time, all within one deadline.
 class Handshake {
  public:
-  Handshake(int fd, socketcand::MessageSplitter& splitter, std::string where,
+  Handshake(StreamTransport& transport, socketcand::MessageSplitter& splitter, std::string where,
             Clock::time_point deadline)
-      : fd_(fd), splitter_(splitter), where_(std::move(where)), deadline_(deadline) {}
+      : transport_(transport),
+        splitter_(splitter),
+        where_(std::move(where)),
+        deadline_(deadline) {}
 
   std::optional<Error> say(const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t n = ::send(fd_, text.data() + done, text.size() - done, MSG_NOSIGNAL);
-      if (n > 0) {
-        done += static_cast<std::size_t>(n);
-      } else if (n < 0 && errno == EINTR) {
-        continue;
-      } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        if (!waitFor(fd_, POLLOUT, deadline_)) return timeout();
-      } else {
-        return Error{
-            ErrorKind::connectionLost,
-            "Connection to " + where_ + " failed during the handshake: " + errnoText(errno) + "."};
-      }
-    }
+    transport_.queue(text);
+    const int error = transport_.flushUntil(deadline_);
+    if (error == ETIMEDOUT) return timeout();
+    if (error != 0) return failed(error);
     return std::nullopt;
   }
 
@@ -95,19 +73,14 @@ class Handshake {
                        where_ + " sent an over-long message; it does not speak socketcand."};
         }
       }
-      if (!waitFor(fd_, POLLIN, deadline_)) return timeout();
-      char buffer[1024];
-      const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-      if (n > 0) {
-        splitter_.feed(std::string_view(buffer, static_cast<std::size_t>(n)));
-      } else if (n == 0) {
+      if (!transport_.waitReadable(deadline_)) return timeout();
+      const StreamTransport::ReadResult read = transport_.read(
+          kHandshakeReads, [this](std::string_view bytes) { splitter_.feed(bytes); });
+      if (read.status == StreamTransport::ReadStatus::closed) {
         return Error{ErrorKind::connectionLost,
                      where_ + " closed the connection during the handshake."};
-      } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
-        return Error{
-            ErrorKind::connectionLost,
-            "Connection to " + where_ + " failed during the handshake: " + errnoText(errno) + "."};
       }
+      if (read.status == StreamTransport::ReadStatus::failed) return failed(read.error);
     }
   }
 
@@ -116,8 +89,13 @@ class Handshake {
     return Error{ErrorKind::noSuchInterface,
                  where_ + " did not complete the socketcand handshake in time."};
   }
+  Error failed(int error) const {
+    return Error{
+        ErrorKind::connectionLost,
+        "Connection to " + where_ + " failed during the handshake: " + errnoText(error) + "."};
+  }
 
-  int fd_;
+  StreamTransport& transport_;
   socketcand::MessageSplitter& splitter_;
   std::string where_;
   Clock::time_point deadline_;
@@ -126,7 +104,9 @@ class Handshake {
 }  // namespace
 
 SocketcandChannel::SocketcandChannel(SocketcandUrl url, UniqueFd fd)
-    : url_(std::move(url)), fd_(std::move(fd)) {}
+    : url_(std::move(url)),
+      transport_(std::move(fd), {kSocketcandSendBufferLimit, OutputQueue::Framing::stream,
+                                 kReadChunk}) {}
 
 std::string SocketcandChannel::where() const {
   return "socketcand server " + hostPort(url_) + " (bus " + url_.bus + ")";
@@ -162,7 +142,7 @@ std::variant<std::unique_ptr<SocketcandChannel>, Error> SocketcandChannel::open(
   }
 
   std::unique_ptr<SocketcandChannel> channel(new SocketcandChannel(url, std::move(fd)));
-  Handshake handshake(channel->fd_.get(), channel->splitter_, server, deadline);
+  Handshake handshake(channel->transport_, channel->splitter_, server, deadline);
   auto expect = [&](ServerMessage::Kind kind,
                     const char* what) -> std::variant<ServerMessage, Error> {
     std::variant<ServerMessage, Error> heard = handshake.hear();
@@ -175,6 +155,12 @@ std::variant<std::unique_ptr<SocketcandChannel>, Error> SocketcandChannel::open(
     }
     return heard;
   };
+  // One command of the handshake and the server's answer to it.
+  auto ask = [&](const std::string& command, ServerMessage::Kind kind,
+                 const char* what) -> std::variant<ServerMessage, Error> {
+    if (auto e = handshake.say(command)) return std::move(*e);
+    return expect(kind, what);
+  };
 
   std::variant<ServerMessage, Error> heard = expect(ServerMessage::Kind::hi, "< hi >");
   if (auto* e = std::get_if<Error>(&heard)) return std::move(*e);
@@ -182,8 +168,7 @@ std::variant<std::unique_ptr<SocketcandChannel>, Error> SocketcandChannel::open(
     return Error{ErrorKind::protocolError, server + " did not greet with < hi >."};
   }
 
-  if (auto e = handshake.say("< open " + url.bus + " >")) return std::move(*e);
-  heard = expect(ServerMessage::Kind::ok, "< ok > to < open >");
+  heard = ask(socketcand::formatOpen(url.bus), ServerMessage::Kind::ok, "< ok > to < open >");
   if (auto* e = std::get_if<Error>(&heard)) return std::move(*e);
   if (const auto& m = std::get<ServerMessage>(heard); m.kind == ServerMessage::Kind::error) {
     return Error{ErrorKind::noSuchInterface,
@@ -192,13 +177,12 @@ std::variant<std::unique_ptr<SocketcandChannel>, Error> SocketcandChannel::open(
 
   // Remote frames (our extension): asked for before raw mode, so that the answer comes before
   // any frame. A server without the extension says "< error ... >" and carries none.
-  if (auto e = handshake.say("< rtrmode >")) return std::move(*e);
-  heard = expect(ServerMessage::Kind::ok, "< ok > or < error > to < rtrmode >");
+  heard = ask(socketcand::formatRtrMode(), ServerMessage::Kind::ok,
+              "< ok > or < error > to < rtrmode >");
   if (auto* e = std::get_if<Error>(&heard)) return std::move(*e);
   channel->rtrMode_ = std::get<ServerMessage>(heard).kind == ServerMessage::Kind::ok;
 
-  if (auto e = handshake.say("< rawmode >")) return std::move(*e);
-  heard = expect(ServerMessage::Kind::ok, "< ok > to < rawmode >");
+  heard = ask(socketcand::formatRawMode(), ServerMessage::Kind::ok, "< ok > to < rawmode >");
   if (auto* e = std::get_if<Error>(&heard)) return std::move(*e);
   if (const auto& m = std::get<ServerMessage>(heard); m.kind == ServerMessage::Kind::error) {
     return Error{ErrorKind::protocolError,
@@ -233,37 +217,29 @@ std::optional<Error> SocketcandChannel::send(const Frame& frame) {
   }
   const std::string text =
       frame.remote ? socketcand::formatSendRtr(frame) : socketcand::formatSend(frame);
-  if (sendBuffer_.size() + text.size() > kSocketcandSendBufferLimit) {
+  if (!transport_.queue(text)) {
     flush();
     if (down_) return Error{ErrorKind::connectionLost, lostReason_};
-    if (sendBuffer_.size() + text.size() > kSocketcandSendBufferLimit) {
+    if (!transport_.queue(text)) {
       return Error{ErrorKind::sendFailed,
                    where() + " does not take frames fast enough; its send buffer is full."};
     }
   }
-  sendBuffer_ += text;
   flush();
   if (down_) return Error{ErrorKind::connectionLost, lostReason_};
   return std::nullopt;
 }
 
 bool SocketcandChannel::pump() {
-  char buffer[kReadChunk];
-  for (int i = 0; i < kMaxReadsPerPump && !down_; ++i) {
-    const ssize_t n = ::recv(fd_.get(), buffer, sizeof buffer, MSG_DONTWAIT);
-    if (n > 0) {
-      splitter_.feed(std::string_view(buffer, static_cast<std::size_t>(n)));
-      drainSplitter();
-      if (static_cast<std::size_t>(n) < sizeof buffer) break;  // the socket is drained
-    } else if (n == 0) {
-      lose("the server closed the connection");
-    } else if (errno == EINTR) {
-      continue;
-    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      break;
-    } else {
-      lose(errnoText(errno));
-    }
+  if (down_) return false;
+  const StreamTransport::ReadResult read = transport_.read(
+      kMaxReadsPerPump, [this](std::string_view bytes) { splitter_.feed(bytes); });
+  // Frames that came before a close or failure are delivered.
+  drainSplitter();
+  if (read.status == StreamTransport::ReadStatus::closed) {
+    lose("the server closed the connection");
+  } else if (read.status == StreamTransport::ReadStatus::failed) {
+    lose(errnoText(read.error));
   }
   return !down_;
 }
@@ -303,32 +279,15 @@ void SocketcandChannel::handle(const socketcand::ServerMessage& message) {
 }
 
 void SocketcandChannel::flush() {
-  std::size_t done = 0;
-  while (done < sendBuffer_.size() && !down_) {
-    const ssize_t n = ::send(fd_.get(), sendBuffer_.data() + done, sendBuffer_.size() - done,
-                             MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      break;
-    } else {
-      lose(errnoText(errno));
-    }
-  }
-  if (down_) {
-    sendBuffer_.clear();
-  } else {
-    sendBuffer_.erase(0, done);
-  }
+  if (down_) return;
+  if (const int error = transport_.flush(); error != 0) lose(errnoText(error));
 }
 
 void SocketcandChannel::lose(const std::string& why) {
   if (down_) return;
   down_ = true;
   lostReason_ = "Connection to " + where() + " was lost: " + why + ".";
-  fd_.reset();
+  transport_.close();
 }
 
 }  // namespace canbus

@@ -9,6 +9,7 @@
 #include "canbus/channel.h"
 #include "canbus/channel_url.h"
 #include "canbus/socketcand_protocol.h"
+#include "canbus/stream_transport.h"
 #include "canbus/unique_fd.h"
 
 namespace canbus {
@@ -30,7 +31,7 @@ class SocketcandChannel final : public Channel {
   std::optional<Error> send(const Frame& frame) override;
   ChannelState state() const override { return down_ ? ChannelState::down : ChannelState::active; }
   std::string name() const override { return url_.bus; }
-  int pollFd() const override { return fd_.get(); }
+  int pollFd() const override { return transport_.fd(); }
 
   // Whether the server accepted "< rtrmode >".
   bool remoteFramesSupported() const { return rtrMode_; }
@@ -50,15 +51,14 @@ class SocketcandChannel final : public Channel {
   void drainSplitter();
   // Handles one server message after the handshake.
   void handle(const socketcand::ServerMessage& message);
-  // Writes as much of the send buffer as the socket takes.
+  // Writes as much of the send queue as the socket takes.
   void flush();
   void lose(const std::string& why);
 
   SocketcandUrl url_;
-  UniqueFd fd_;
+  StreamTransport transport_;
   socketcand::MessageSplitter splitter_;
   std::deque<Frame> received_;
-  std::string sendBuffer_;
   bool down_ = false;
   bool rtrMode_ = false;
   std::string lostReason_;

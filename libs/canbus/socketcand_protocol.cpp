@@ -271,6 +271,15 @@ ClientCommand parseClientCommand(std::string_view body) {
   return command;
 }
 
+std::string formatOpen(std::string_view bus) { return "< open " + std::string(bus) + " >"; }
+std::string formatRtrMode() { return "< rtrmode >"; }
+std::string formatRawMode() { return "< rawmode >"; }
+
+std::string formatHi() { return "< hi >"; }
+std::string formatOk() { return "< ok >"; }
+std::string formatEcho() { return "< echo >"; }
+std::string formatError(std::string_view why) { return "< error " + std::string(why) + " >"; }
+
 std::string formatSend(const Frame& frame) {
   std::string text = "< send " + idWord(frame) + ' ' + std::to_string(frame.length);
   for (std::size_t i = 0; i < frame.length && i < kMaxDataLength; ++i) {

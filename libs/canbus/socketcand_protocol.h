@@ -82,6 +82,16 @@ struct ClientCommand {
 };
 ClientCommand parseClientCommand(std::string_view body);
 
+// Client side: "< open BUS >", "< rtrmode >", "< rawmode >".
+std::string formatOpen(std::string_view bus);
+std::string formatRtrMode();
+std::string formatRawMode();
+// Server side: "< hi >", "< ok >", "< echo >", "< error WHY >".
+std::string formatHi();
+std::string formatOk();
+std::string formatEcho();
+std::string formatError(std::string_view why);
+
 // Client side: "< send 123 2 D2 04 >" (id 3 hex digits, extended 8) and "< sendrtr 123 0 >".
 std::string formatSend(const Frame& frame);
 std::string formatSendRtr(const Frame& frame);

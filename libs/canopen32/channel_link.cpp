@@ -68,9 +68,8 @@ std::optional<canbus::Frame> ChannelLink::receive() {
   return frame;
 }
 
-void ChannelLink::setUnavailable(const std::string& reason) {
-  reason_ = reason;
-  std::string text = "CAN channel not available: " + reason;
+void ChannelLink::reportUnavailable() {
+  std::string text = "CAN channel not available: " + reopen_.lastFailure();
   if (opener_) {
     text += " The library tries again every " +
             std::to_string(
@@ -83,8 +82,8 @@ void ChannelLink::setUnavailable(const std::string& reason) {
 void ChannelLink::markLost(const std::string& reason) {
   channel_.reset();
   lostUnreported_ = true;
-  nextReopen_.reset();
-  setUnavailable(reason);
+  reopen_.lost(reason);
+  reportUnavailable();
 }
 
 Code ChannelLink::service(Duration steady) {
@@ -104,20 +103,17 @@ Code ChannelLink::service(Duration steady) {
                                       "then ended."));
     ended = kBusOff;
   }
-  if (!channel_ && opener_) {
-    if (!nextReopen_) nextReopen_ = steady + kReopenInterval;
-    if (steady >= *nextReopen_) {
-      auto result = opener_(url_, options_);
-      if (auto* opened = std::get_if<std::unique_ptr<canbus::Channel>>(&result)) {
-        channel_ = std::move(*opened);
-        name_ = channel_->name();
-        busOffsSeen_ = channel_->busOffCount();
-        reason_.clear();
-        nextReopen_.reset();
-      } else {
-        setUnavailable(std::get<canbus::Error>(result).message);
-        nextReopen_ = steady + kReopenInterval;
-      }
+  const canbus::ReconnectPolicy::Clock::time_point now(steady);
+  if (!channel_ && opener_ && reopen_.due(now)) {
+    auto result = opener_(url_, options_);
+    if (auto* opened = std::get_if<std::unique_ptr<canbus::Channel>>(&result)) {
+      channel_ = std::move(*opened);
+      name_ = channel_->name();
+      busOffsSeen_ = channel_->busOffCount();
+      reopen_.succeeded();
+    } else {
+      reopen_.failed(now, std::get<canbus::Error>(result).message);
+      reportUnavailable();
     }
   }
   if (lostUnreported_) {

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "canbus/channel.h"
+#include "canbus/reconnect_policy.h"
 #include "channel_map.h"
 #include "frame_trace.h"
 #include "service_context.h"
@@ -45,11 +46,12 @@ class ChannelLink final : public FrameSink {
   bool available() const { return channel_ != nullptr; }
   // Why the channel is not available now (the loss, or the latest failed reopen); empty while
   // it is.
-  const std::string& unavailableReason() const { return reason_; }
+  const std::string& unavailableReason() const { return reopen_.lastFailure(); }
 
  private:
   void markLost(const std::string& reason);
-  void setUnavailable(const std::string& reason);
+  // Sets kChannelUnavailable's text to why the channel is not there.
+  void reportUnavailable();
 
   std::string url_;
   canbus::OpenOptions options_;
@@ -57,10 +59,11 @@ class ChannelLink final : public FrameSink {
   ChannelOpener opener_;
   FrameTrace* trace_;
   std::string name_;
-  std::string reason_;
   bool lostUnreported_ = false;
   uint64_t busOffsSeen_ = 0;
-  std::optional<Duration> nextReopen_;
+  // The first reopen comes one interval after the loss was noticed.
+  canbus::ReconnectPolicy reopen_{kReopenInterval,
+                                  canbus::ReconnectPolicy::FirstTry::afterInterval};
 };
 
 }  // namespace canopen32

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "fake_can_kernel.h"
+#include "support/fake_can_kernel.h"
 
 namespace canbus {
 namespace {
@@ -56,7 +56,7 @@ TEST(CanNetlinkRequests, HaveTheKernelsLayout) {
   std::vector<Bytes> seen;
   NetlinkClient client([&seen](const Bytes& request) -> std::variant<Bytes, int> {
     seen.push_back(request);
-    return testing::errorAnswer(testing::sequenceOf(request), 0);
+    return test_kit::errorAnswer(test_kit::sequenceOf(request), 0);
   });
   client.readLink(5);
   client.setUp(5, true);
@@ -108,30 +108,30 @@ TEST(CanNetlinkAnswers, EveryAnswerGivesALinkOrAClearErrno) {
     return message.bytes();
   };
   const std::vector<AnswerCase> cases = {
-      {"acknowledgement", [](uint32_t s) { return testing::errorAnswer(s, 0); }, false, 0},
-      {"refusal", [](uint32_t s) { return testing::errorAnswer(s, EPERM); }, false, EPERM},
+      {"acknowledgement", [](uint32_t s) { return test_kit::errorAnswer(s, 0); }, false, 0},
+      {"refusal", [](uint32_t s) { return test_kit::errorAnswer(s, EPERM); }, false, EPERM},
       {"link", link, true, 0},
       {"no answer at all", [](uint32_t) { return Bytes{}; }, false, EPROTO},
       {"shorter than a header", [](uint32_t) { return Bytes(10, 0); }, false, EPROTO},
       {"length beyond the data",
-       [](uint32_t s) { return withLength(testing::errorAnswer(s, 0), 200); }, false, EPROTO},
+       [](uint32_t s) { return withLength(test_kit::errorAnswer(s, 0), 200); }, false, EPROTO},
       {"length below a header",
-       [](uint32_t s) { return withLength(testing::errorAnswer(s, 0), 8); }, false, EPROTO},
+       [](uint32_t s) { return withLength(test_kit::errorAnswer(s, 0), 8); }, false, EPROTO},
       {"error message without its body",
        [](uint32_t s) {
-         Bytes bytes = testing::errorAnswer(s, EPERM);
+         Bytes bytes = test_kit::errorAnswer(s, EPERM);
          bytes.resize(sizeof(nlmsghdr) + 2);
          return withLength(bytes, static_cast<uint32_t>(bytes.size()));
        },
        false, EPROTO},
-      {"error that is no errno", [](uint32_t s) { return testing::errorAnswer(s, -5); }, false,
+      {"error that is no errno", [](uint32_t s) { return test_kit::errorAnswer(s, -5); }, false,
        EPROTO},
-      {"error beyond the errno range", [](uint32_t s) { return testing::errorAnswer(s, 70000); },
+      {"error beyond the errno range", [](uint32_t s) { return test_kit::errorAnswer(s, 70000); },
        false, EPROTO},
-      {"answer to another request", [](uint32_t s) { return testing::errorAnswer(s + 1, 0); },
+      {"answer to another request", [](uint32_t s) { return test_kit::errorAnswer(s + 1, 0); },
        false, EPROTO},
       {"acknowledgement where a link was asked for",
-       [](uint32_t s) { return testing::errorAnswer(s, 0); }, true, EPROTO},
+       [](uint32_t s) { return test_kit::errorAnswer(s, 0); }, true, EPROTO},
       {"link where an acknowledgement was asked for", link, false, EPROTO},
       {"link without its ifinfomsg",
        [&link](uint32_t s) {
@@ -146,7 +146,7 @@ TEST(CanNetlinkAnswers, EveryAnswerGivesALinkOrAClearErrno) {
   for (const AnswerCase& c : cases) {
     SCOPED_TRACE(c.what);
     NetlinkClient client([&c](const Bytes& request) -> std::variant<Bytes, int> {
-      return c.answer(testing::sequenceOf(request));
+      return c.answer(test_kit::sequenceOf(request));
     });
     int error = 0;
     if (c.wantLink) {

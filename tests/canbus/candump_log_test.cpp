@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/candump_frames.h"
+
 namespace canbus {
 namespace {
 
@@ -16,7 +18,7 @@ using std::chrono::microseconds;
 using Kind = CandumpLogLine::Kind;
 
 CandumpLogEntry entry(int64_t us, const char* interface, const char* frame) {
-  return CandumpLogEntry{microseconds(us), interface, *parseCandump(frame)};
+  return CandumpLogEntry{microseconds(us), interface, test_kit::frame(frame)};
 }
 
 struct Accepted {

@@ -17,14 +17,16 @@
 #include "canbus/can_fixes.h"
 #include "canbus/can_interfaces.h"
 #include "canbus/socketcan_channel.h"
-#include "fake_can_kernel.h"
+#include "support/candump_frames.h"
+#include "support/fake_can_kernel.h"
 
 namespace canbus {
 namespace {
 
-using testing::FakeKernel;
-using testing::FakeLink;
-using testing::FakeSysfs;
+using test_kit::FakeKernel;
+using test_kit::FakeLink;
+using test_kit::FakeSysfs;
+using test_kit::frame;
 
 bool kernelHasCan() {
   const int fd = ::socket(PF_CAN, SOCK_RAW, CAN_RAW);
@@ -146,7 +148,6 @@ class FakeCan : public ::testing::Test {
     }
     return kinds;
   }
-  static Frame frame(const char* candump) { return *parseCandump(candump); }
 
   FakeSysfs sysfs;
   FakeKernel kernel;
@@ -497,7 +498,7 @@ TEST_F(FakeCan, MalformedNetlinkAnswersAtOpenAreAClearError) {
     EXPECT_NE(error.message.find("cannot be read over netlink"), std::string::npos)
         << error.message;
   }
-  kernel.scripted = {testing::errorAnswer(1, ENODEV)};
+  kernel.scripted = {test_kit::errorAnswer(1, ENODEV)};
   EXPECT_EQ(errorOf(open()).kind, ErrorKind::noSuchInterface);  // gone between two calls
 }
 

@@ -13,7 +13,8 @@
 #include <thread>
 
 #include "canbus/unique_fd.h"
-#include "channel_wait.h"
+#include "support/candump_frames.h"
+#include "support/channel_wait.h"
 
 namespace canbus {
 namespace {
@@ -180,7 +181,7 @@ TEST(SocketcandChannelTest, ReceivesSplitJoinedAndGarbledFramesAndSends) {
   std::unique_ptr<Channel> channel = openOk(server.url());
   ASSERT_NE(channel, nullptr);
   for (const char* expected : {"181#D204", "12345678#00", "080#", "7FF#0102030405060708"}) {
-    const std::optional<Frame> frame = testing::receiveWithin(*channel, 5000ms);
+    const std::optional<Frame> frame = test_kit::receiveWithin(*channel, 5000ms);
     ASSERT_TRUE(frame.has_value()) << "waiting for " << expected;
     EXPECT_EQ(toCandump(*frame), expected);
   }
@@ -188,11 +189,11 @@ TEST(SocketcandChannelTest, ReceivesSplitJoinedAndGarbledFramesAndSends) {
   EXPECT_GT(socketcand.garbageCount(), 0U);
   EXPECT_FALSE(socketcand.remoteFramesSupported());
 
-  const std::optional<Error> rtr = channel->send(*parseCandump("701#R"));
+  const std::optional<Error> rtr = channel->send(test_kit::frame("701#R"));
   ASSERT_TRUE(rtr.has_value());
   EXPECT_EQ(rtr->kind, ErrorKind::notSupported);
-  EXPECT_FALSE(channel->send(*parseCandump("123#AA")).has_value());
-  Frame invalid = *parseCandump("123#AA");
+  EXPECT_FALSE(channel->send(test_kit::frame("123#AA")).has_value());
+  Frame invalid = test_kit::frame("123#AA");
   invalid.id = 0x800;
   EXPECT_EQ(channel->send(invalid)->kind, ErrorKind::sendFailed);
   server.join();  // the script returns once it has seen the frame
@@ -210,11 +211,11 @@ TEST(SocketcandChannelTest, ALostConnectionTakesTheChannelDown) {
   EXPECT_TRUE(dynamic_cast<SocketcandChannel&>(*channel).remoteFramesSupported());
   EXPECT_EQ(channel->state(), ChannelState::active);
   // The frame that came before the close is still delivered.
-  const std::optional<Frame> frame = testing::receiveWithin(*channel, 5000ms);
+  const std::optional<Frame> frame = test_kit::receiveWithin(*channel, 5000ms);
   ASSERT_TRUE(frame.has_value());
   EXPECT_EQ(toCandump(*frame), "181#01");
-  ASSERT_TRUE(testing::waitUntilDown(*channel, 5000ms));
-  const std::optional<Error> error = channel->send(*parseCandump("181#01"));
+  ASSERT_TRUE(test_kit::waitUntilDown(*channel, 5000ms));
+  const std::optional<Error> error = channel->send(test_kit::frame("181#01"));
   ASSERT_TRUE(error.has_value());
   EXPECT_EQ(error->kind, ErrorKind::connectionLost);
   EXPECT_NE(error->message.find("sim0"), std::string::npos) << error->message;

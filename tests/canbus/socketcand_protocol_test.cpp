@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/candump_frames.h"
+
 namespace canbus::socketcand {
 namespace {
 
@@ -220,10 +222,10 @@ TEST(SocketcandClientCommandTest, ParsesCommands) {
 }
 
 TEST(SocketcandFormatTest, FormatsBothSides) {
-  const Frame data = *parseCandump("181#D204");
-  const Frame empty = *parseCandump("080#");
-  const Frame extended = *parseCandump("00000001#FF");
-  const Frame rtr = *parseCandump("701#R1");
+  const Frame data = test_kit::frame("181#D204");
+  const Frame empty = test_kit::frame("080#");
+  const Frame extended = test_kit::frame("00000001#FF");
+  const Frame rtr = test_kit::frame("701#R1");
   const Timestamp t{12, 34};
   EXPECT_EQ(formatSend(data), "< send 181 2 D2 04 >");
   EXPECT_EQ(formatSend(empty), "< send 080 0 >");
@@ -245,6 +247,37 @@ TEST(SocketcandFormatTest, FormatsBothSides) {
   EXPECT_EQ(parseClientCommand(sentRtr.substr(1, sentRtr.size() - 2)).frame, rtr);
   const std::string relayedRtr = formatRtr(rtr, t);
   EXPECT_EQ(parseServerMessage(relayedRtr.substr(1, relayedRtr.size() - 2)).frame, rtr);
+}
+
+TEST(SocketcandFormatTest, FormatsTheHandshakeMessagesAsTheOtherSideParsesThem) {
+  const auto body = [](const std::string& text) { return text.substr(1, text.size() - 2); };
+  struct ClientCase {
+    std::string text;
+    std::string expected;
+    ClientCommand::Kind kind;
+  };
+  for (const ClientCase& c :
+       {ClientCase{formatOpen("sim0"), "< open sim0 >", ClientCommand::Kind::open},
+        ClientCase{formatRtrMode(), "< rtrmode >", ClientCommand::Kind::rtrmode},
+        ClientCase{formatRawMode(), "< rawmode >", ClientCommand::Kind::rawmode}}) {
+    EXPECT_EQ(c.text, c.expected);
+    EXPECT_EQ(parseClientCommand(body(c.text)).kind, c.kind) << c.text;
+  }
+  EXPECT_EQ(parseClientCommand(body(formatOpen("sim0"))).text, "sim0");
+  struct ServerCase {
+    std::string text;
+    std::string expected;
+    ServerMessage::Kind kind;
+  };
+  for (const ServerCase& c : {ServerCase{formatHi(), "< hi >", ServerMessage::Kind::hi},
+                              ServerCase{formatOk(), "< ok >", ServerMessage::Kind::ok},
+                              ServerCase{formatEcho(), "< echo >", ServerMessage::Kind::echo},
+                              ServerCase{formatError("no bus open"), "< error no bus open >",
+                                         ServerMessage::Kind::error}}) {
+    EXPECT_EQ(c.text, c.expected);
+    EXPECT_EQ(parseServerMessage(body(c.text)).kind, c.kind) << c.text;
+  }
+  EXPECT_EQ(parseServerMessage(body(formatError("no bus open"))).text, "no bus open");
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // Record and replay: in process over socket pairs (when the replay starts, what is recorded),
 // and canhub as a process (a session recorded, then replayed into another bus; bad files).
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "../canbus/channel_wait.h"
 #include "canbus/candump_log.h"
 #include "canbus/channel.h"
 #include "canbus/socketcand_channel.h"
@@ -21,6 +19,9 @@
 #include "hub.h"
 #include "hub_process.h"
 #include "raw_client.h"
+#include "support/candump_frames.h"
+#include "support/channel_wait.h"
+#include "support/socket_pair.h"
 
 namespace canhub {
 namespace {
@@ -28,7 +29,6 @@ namespace {
 using namespace std::chrono_literals;
 using canbus::CandumpLogEntry;
 using canbus::Frame;
-using canbus::parseCandump;
 using canbus::toCandump;
 using testing::HubProcess;
 using testing::RawClient;
@@ -92,26 +92,15 @@ class HubReplaySessionTest : public ::testing::Test {
       : hub_(std::move(options)) {}
 
   canbus::UniqueFd connect() {
-    int pair[2];
-    EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair), 0);
-    EXPECT_TRUE(hub_.addClient(canbus::UniqueFd(pair[1]), "test"));
-    return canbus::UniqueFd(pair[0]);
+    test_kit::SocketPair pair;
+    EXPECT_TRUE(hub_.addClient(std::move(pair.ours), "test"));
+    return std::move(pair.peer);
   }
   // Sends the bytes, lets the hub handle them, returns all the client got since.
   std::string exchange(const canbus::UniqueFd& client, const std::string& bytes) {
-    if (!bytes.empty()) {
-      EXPECT_EQ(::send(client.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL),
-                static_cast<ssize_t>(bytes.size()));
-    }
+    if (!bytes.empty()) test_kit::sendAll(client.get(), bytes);
     for (int round = 0; round < 4; ++round) hub_.serveOnce(-1, 0ms);
-    std::string received;
-    char buffer[4096];
-    for (;;) {
-      const ssize_t n = ::recv(client.get(), buffer, sizeof buffer, MSG_DONTWAIT);
-      if (n <= 0) break;
-      received.append(buffer, static_cast<std::size_t>(n));
-    }
-    return received;
+    return test_kit::readAvailable(client.get());
   }
 
   // A log whose frames all fall due at the start.
@@ -119,7 +108,7 @@ class HubReplaySessionTest : public ::testing::Test {
     auto entries = std::make_shared<std::vector<CandumpLogEntry>>();
     for (const std::string& f : frames) {
       entries->push_back(
-          CandumpLogEntry{std::chrono::microseconds(1'000'000), "can0", *parseCandump(f)});
+          CandumpLogEntry{std::chrono::microseconds(1'000'000), "can0", test_kit::frame(f)});
     }
     auto next = std::make_shared<std::size_t>(0);
     return std::make_unique<ReplayPlayer>(
@@ -190,13 +179,13 @@ TEST(RecorderTest, AFailedWriteIsToldOnceAndStopsTheRecording) {
   auto opened = Recorder::open("/dev/full");
   ASSERT_TRUE(std::holds_alternative<std::unique_ptr<Recorder>>(opened));
   Recorder& recorder = *std::get<std::unique_ptr<Recorder>>(opened);
-  recorder.add("sim0", *parseCandump("181#01"), 1s);
+  recorder.add("sim0", test_kit::frame("181#01"), 1s);
   const std::optional<std::string> error = recorder.flush();
   ASSERT_TRUE(error.has_value());
   EXPECT_NE(error->find("writing /dev/full failed: No space left on device"), std::string::npos)
       << *error;
   EXPECT_TRUE(recorder.stopped());
-  recorder.add("sim0", *parseCandump("181#02"), 2s);
+  recorder.add("sim0", test_kit::frame("181#02"), 2s);
   EXPECT_EQ(recorder.flush(), std::nullopt);
 
   auto bad = Recorder::open("/nonexistent/session.log");
@@ -220,7 +209,7 @@ std::unique_ptr<canbus::Channel> open(const std::string& url) {
 std::vector<std::string> receive(canbus::Channel& channel, std::size_t count) {
   std::vector<std::string> frames;
   while (frames.size() < count) {
-    const std::optional<Frame> frame = canbus::testing::receiveWithin(channel, 5s);
+    const std::optional<Frame> frame = test_kit::receiveWithin(channel, 5s);
     if (!frame) break;
     frames.push_back(toCandump(*frame));
   }
@@ -241,7 +230,7 @@ TEST(HubRecordReplayTest, ASessionRecordedThenReplayedIntoABusArrivesWholeAndInO
     for (std::size_t i = 0; i < sent.size(); ++i) {
       canbus::Channel& from = i % 2 == 0 ? *a : *b;
       canbus::Channel& to = i % 2 == 0 ? *b : *a;
-      ASSERT_FALSE(from.send(*parseCandump(sent[i])).has_value());
+      ASSERT_FALSE(from.send(test_kit::frame(sent[i])).has_value());
       EXPECT_EQ(receive(to, 1), std::vector<std::string>{sent[i]});
     }
     EXPECT_EQ(hub.stop(SIGINT), 0);
@@ -261,7 +250,7 @@ TEST(HubRecordReplayTest, ASessionRecordedThenReplayedIntoABusArrivesWholeAndInO
   std::unique_ptr<canbus::Channel> listener = open(hub.url("bench"));
   ASSERT_TRUE(elsewhere && listener);
   EXPECT_EQ(receive(*listener, sent.size()), sent);
-  EXPECT_FALSE(canbus::testing::receiveWithin(*elsewhere, 100ms).has_value());
+  EXPECT_FALSE(test_kit::receiveWithin(*elsewhere, 100ms).has_value());
   EXPECT_EQ(hub.stop(), 0);
   expected.clear();
   for (const std::string& f : sent) expected.push_back("bench " + f);
@@ -377,7 +366,7 @@ TEST(HubRecordReplayTest, AFailingRecordingIsToldOnceAndTheHubGoesOn) {
   std::unique_ptr<canbus::Channel> b = open(hub.url("sim0"));
   ASSERT_TRUE(a && b);
   for (const char* f : {"181#01", "181#02", "181#03"}) {
-    ASSERT_FALSE(a->send(*parseCandump(f)).has_value());
+    ASSERT_FALSE(a->send(test_kit::frame(f)).has_value());
     EXPECT_EQ(receive(*b, 1), std::vector<std::string>{f});
   }
   EXPECT_EQ(hub.stop(), 0);

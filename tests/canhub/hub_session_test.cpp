@@ -1,46 +1,29 @@
 // The hub's session handling in process, over a socket pair (Hub::addClient, Hub::serveOnce):
 // what a client receives for what it sends, byte for byte, without timing.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 
 #include <chrono>
 #include <string>
 
-#include "canbus/unique_fd.h"
 #include "hub.h"
+#include "support/socket_pair.h"
 
 namespace canhub {
 namespace {
 
 class HubSessionTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    int pair[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair), 0);
-    client_ = canbus::UniqueFd(pair[0]);
-    ASSERT_TRUE(hub_.addClient(canbus::UniqueFd(pair[1]), "test"));
-  }
+  void SetUp() override { ASSERT_TRUE(hub_.addClient(std::move(client_.ours), "test")); }
 
   // Sends the bytes in one write, lets the hub handle them, returns all it wrote since.
   std::string exchange(const std::string& bytes) {
-    if (!bytes.empty()) {
-      EXPECT_EQ(::send(client_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL),
-                static_cast<ssize_t>(bytes.size()));
-    }
+    if (!bytes.empty()) client_.peerSays(bytes);
     for (int round = 0; round < 3; ++round) hub_.serveOnce(-1, std::chrono::milliseconds(0));
-    std::string received;
-    char buffer[4096];
-    for (;;) {
-      const ssize_t n = ::recv(client_.get(), buffer, sizeof buffer, MSG_DONTWAIT);
-      if (n == 0) closed_ = true;
-      if (n <= 0) break;
-      received.append(buffer, static_cast<std::size_t>(n));
-    }
-    return received;
+    return client_.peerReads(&closed_);
   }
 
   Hub hub_{HubOptions{.port = 0}};
-  canbus::UniqueFd client_;
+  test_kit::SocketPair client_;  // the hub has one end, the test plays the client on the other
   bool closed_ = false;
 };
 

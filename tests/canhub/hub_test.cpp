@@ -9,12 +9,13 @@
 #include <thread>
 #include <vector>
 
-#include "../canbus/channel_wait.h"
 #include "canbus/channel.h"
 #include "canbus/socketcand_channel.h"
 #include "canbus/socketcand_protocol.h"
 #include "hub_process.h"
 #include "raw_client.h"
+#include "support/candump_frames.h"
+#include "support/channel_wait.h"
 
 namespace canhub {
 namespace {
@@ -24,9 +25,8 @@ using canbus::Channel;
 using canbus::ChannelState;
 using canbus::ErrorKind;
 using canbus::Frame;
-using canbus::parseCandump;
 using canbus::toCandump;
-using canbus::testing::receiveWithin;
+using test_kit::receiveWithin;
 using testing::HubProcess;
 using testing::RawClient;
 
@@ -136,7 +136,7 @@ TEST_F(HubTest, MalformedInputIsAnsweredAndTheHubGoesOn) {
   // Still serving: a good frame from another client arrives.
   std::unique_ptr<Channel> sender = open(hub_.url("bad"));
   ASSERT_NE(sender, nullptr);
-  ASSERT_FALSE(sender->send(*parseCandump("181#01")).has_value());
+  ASSERT_FALSE(sender->send(test_kit::frame("181#01")).has_value());
   EXPECT_NE(client.readUntil("< frame 181 ").find("< frame 181 "), std::string::npos);
 }
 
@@ -161,8 +161,8 @@ TEST_F(HubTest, RelaysBetweenOurClientsInBothDirectionsNeverToTheSender) {
 
   const std::vector<std::string> fromA = {"181#D204", "12345678#0011223344556677", "080#",
                                           "00000001#FF", "7FF#01"};
-  for (const std::string& text : fromA) ASSERT_FALSE(a->send(*parseCandump(text)).has_value());
-  ASSERT_FALSE(b->send(*parseCandump("582#4300100000000000")).has_value());
+  for (const std::string& text : fromA) ASSERT_FALSE(a->send(test_kit::frame(text)).has_value());
+  ASSERT_FALSE(b->send(test_kit::frame("582#4300100000000000")).has_value());
 
   std::vector<std::string> expectedByC = fromA;
   expectedByC.push_back("582#4300100000000000");
@@ -177,9 +177,9 @@ TEST_F(HubTest, FramesGoOutInSocketcandNotationWithSeparators) {
   ASSERT_TRUE(raw.join("fmt"));
   std::unique_ptr<Channel> sender = open(hub_.url("fmt"));
   ASSERT_NE(sender, nullptr);
-  ASSERT_FALSE(sender->send(*parseCandump("181#D204")).has_value());
-  ASSERT_FALSE(sender->send(*parseCandump("080#")).has_value());
-  ASSERT_FALSE(sender->send(*parseCandump("12345678#AB")).has_value());
+  ASSERT_FALSE(sender->send(test_kit::frame("181#D204")).has_value());
+  ASSERT_FALSE(sender->send(test_kit::frame("080#")).has_value());
+  ASSERT_FALSE(sender->send(test_kit::frame("12345678#AB")).has_value());
   const std::string received = raw.readUntil(" AB > ");
   EXPECT_TRUE(std::regex_match(received, std::regex(" < frame 181 [0-9]+\\.[0-9]{6} D204 >  "
                                                     "< frame 080 [0-9]+\\.[0-9]{6}  >  "
@@ -203,8 +203,8 @@ TEST_F(HubTest, RemoteFramesReachOnlyClientsThatOptedIn) {
   ASSERT_TRUE(optedIn.send("< rawmode >"));
   ASSERT_EQ(optedIn.readOnce(), "< ok >");
 
-  ASSERT_FALSE(a->send(*parseCandump("701#R1")).has_value());
-  ASSERT_FALSE(a->send(*parseCandump("181#01")).has_value());
+  ASSERT_FALSE(a->send(test_kit::frame("701#R1")).has_value());
+  ASSERT_FALSE(a->send(test_kit::frame("181#01")).has_value());
 
   EXPECT_EQ(drain(*b), (std::vector<std::string>{"701#R1", "181#01"}));
   // The standard client's first message is the data frame: the remote frame never came.
@@ -241,8 +241,8 @@ TEST(HubReconnectTest, ClientsNoticeALostHubAndReconnectToANewOne) {
   ASSERT_NE(channel, nullptr);
 
   ASSERT_EQ(first->stop(), 0);
-  ASSERT_TRUE(canbus::testing::waitUntilDown(*channel, 5s));
-  const std::optional<canbus::Error> lost = channel->send(*parseCandump("181#01"));
+  ASSERT_TRUE(test_kit::waitUntilDown(*channel, 5s));
+  const std::optional<canbus::Error> lost = channel->send(test_kit::frame("181#01"));
   ASSERT_TRUE(lost.has_value());
   EXPECT_EQ(lost->kind, ErrorKind::connectionLost);
 
@@ -258,7 +258,7 @@ TEST(HubReconnectTest, ClientsNoticeALostHubAndReconnectToANewOne) {
   channel = open(url);
   std::unique_ptr<Channel> peer = open(url);
   ASSERT_TRUE(channel && peer);
-  ASSERT_FALSE(channel->send(*parseCandump("181#02")).has_value());
+  ASSERT_FALSE(channel->send(test_kit::frame("181#02")).has_value());
   const std::optional<Frame> frame = receiveWithin(*peer, 5s);
   ASSERT_TRUE(frame.has_value());
   EXPECT_EQ(toCandump(*frame), "181#02");
@@ -273,12 +273,12 @@ TEST(HubPacingTest, PacedFramesArriveInOrderNoFasterThanTheWire) {
   ASSERT_TRUE(a && b);
   std::vector<std::string> sent;
   for (int i = 0; i < 10; ++i) {
-    Frame f = *parseCandump("181#0011223344556677");
+    Frame f = test_kit::frame("181#0011223344556677");
     f.data[0] = static_cast<uint8_t>(i);
     sent.push_back(toCandump(f));
   }
   const auto start = std::chrono::steady_clock::now();
-  for (const std::string& text : sent) ASSERT_FALSE(a->send(*parseCandump(text)).has_value());
+  for (const std::string& text : sent) ASSERT_FALSE(a->send(test_kit::frame(text)).has_value());
   std::vector<std::string> received;
   while (received.size() < sent.size()) {
     const std::optional<Frame> f = receiveWithin(*b, 5s);
@@ -340,7 +340,7 @@ TEST(HubSlowClientTest, AClientThatDoesNotReadIsDisconnectedOthersGetEverything)
   while (received < kFrames) {
     // At most 500 frames (about 17 kB) in flight, so the fast client keeps within the limit.
     while (sent < kFrames && sent - received < 500) {
-      Frame f = *parseCandump("181#0011223344556677");
+      Frame f = test_kit::frame("181#0011223344556677");
       f.data[0] = static_cast<uint8_t>(sent);
       if (sender->send(f)) break;  // our send buffer is full: let the hub catch up
       ++sent;

@@ -8,12 +8,13 @@
 #include <utility>
 #include <vector>
 
+#include "support/candump_frames.h"
+
 namespace canhub {
 namespace {
 
 using namespace std::chrono_literals;
 using canbus::CandumpLogEntry;
-using canbus::parseCandump;
 using canbus::toCandump;
 
 // A log read one entry at a time; counts how many were read.
@@ -29,7 +30,7 @@ struct Log {
 };
 
 CandumpLogEntry at(int64_t us, const char* frame) {
-  return CandumpLogEntry{std::chrono::microseconds(us), "can0", *parseCandump(frame)};
+  return CandumpLogEntry{std::chrono::microseconds(us), "can0", test_kit::frame(frame)};
 }
 
 // Plays everything, asking exactly at each due time (and just before it): each frame with its

@@ -11,46 +11,11 @@
 #include "engine.h"
 #include "engine_harness.h"
 #include "error_text.h"
+#include "support/fake_channel.h"
+#include "support/fake_clock.h"
 
 namespace canopen32 {
 namespace {
-
-struct Wire {
-  std::deque<canbus::Frame> toMaster;
-  std::deque<std::string> fromMaster;
-  bool down = false;
-  bool busOff = false;
-  uint64_t busOffs = 0;
-};
-
-class FakeChannel final : public canbus::Channel {
- public:
-  explicit FakeChannel(Wire& wire) : wire_(wire) {}
-  std::optional<canbus::Frame> receive() override {
-    if (wire_.down || wire_.toMaster.empty()) return std::nullopt;
-    auto frame = wire_.toMaster.front();
-    wire_.toMaster.pop_front();
-    return frame;
-  }
-  std::optional<canbus::Error> send(const canbus::Frame& frame) override {
-    if (wire_.down) return canbus::Error{canbus::ErrorKind::connectionLost, "hub closed"};
-    if (wire_.busOff) return canbus::Error{canbus::ErrorKind::busOff, "fake0 is bus-off"};
-    wire_.fromMaster.push_back(canbus::toCandump(frame));
-    return std::nullopt;
-  }
-  canbus::ChannelState state() const override {
-    if (wire_.down) return canbus::ChannelState::down;
-    return wire_.busOff ? canbus::ChannelState::busOff : canbus::ChannelState::active;
-  }
-  uint64_t busOffCount() const override { return wire_.busOffs; }
-  std::string notice() const override {
-    return wire_.busOff ? "fake0 is bus-off; fix: restart it" : "";
-  }
-  std::string name() const override { return "fake0"; }
-
- private:
-  Wire& wire_;
-};
 
 struct Recorder : EventSink {
   std::deque<std::string> events;
@@ -61,7 +26,7 @@ class Reopen : public ::testing::Test {
  protected:
   Reopen()
       : link(
-            "loopback://x", {}, std::make_unique<FakeChannel>(wire),
+            "loopback://x", {}, std::make_unique<test_kit::FakeChannel>(wire_),
             [this](std::string_view url, const canbus::OpenOptions&) -> canbus::OpenResult {
               EXPECT_EQ(url, "loopback://x");
               ++opens;
@@ -70,21 +35,26 @@ class Reopen : public ::testing::Test {
                                      "hub " + std::to_string(opens) + " not there."};
               }
               wire.down = false;
-              return std::unique_ptr<canbus::Channel>(std::make_unique<FakeChannel>(wire));
+              return std::unique_ptr<canbus::Channel>(
+                  std::make_unique<test_kit::FakeChannel>(wire_));
             },
             nullptr),
         engine(link, recorder, false) {}
 
   // One kcoLoop at time t (ms).
   void loop(int ms) {
-    const Now now{std::chrono::milliseconds(ms), std::chrono::milliseconds(ms)};
+    clock.setElapsed(std::chrono::milliseconds(ms));
+    const Now now{clock.steadyMicros(), clock.wallMicros()};
     if (const Code ended = link.service(now.steady); ended != kSent) engine.channelLost(ended);
     while (auto frame = link.receive()) engine.onFrame(now, *frame);
     engine.tick(now);
   }
-  void nodeSends(const char* candump) { wire.toMaster.push_back(*canbus::parseCandump(candump)); }
+  void nodeSends(const char* candump) { wire.arrive(candump); }
 
-  Wire wire;
+  // Time counts from 0, as the engine's calls at `Now{}` in the tests do.
+  test_kit::FakeClock clock{test_kit::FakeClock::Start{}};
+  std::shared_ptr<test_kit::FakeWire> wire_ = std::make_shared<test_kit::FakeWire>();
+  test_kit::FakeWire& wire = *wire_;
   int opens = 0;
   bool refuseOpen = true;
   Recorder recorder;
@@ -131,7 +101,7 @@ TEST_F(Reopen, LostChannelEndsTransfersAndComesBack) {
   ASSERT_FALSE(recorder.events.empty());
   EXPECT_EQ(recorder.events.back(), "pdorx 1 1");
   EXPECT_EQ(engine.nmt(0, KCO_NMT_START), KCO_NMT_OK);
-  EXPECT_EQ(wire.fromMaster.back(), "000#0100");
+  EXPECT_EQ(wire.sent.back(), "000#0100");
 }
 
 TEST_F(Reopen, AFailedReopenKeepsItsReasonForTheLossCode) {

@@ -1,5 +1,5 @@
 // Drives the protocol core with a fake clock and records what it sends (candump notation) and
-// reports (one short text per callback). Scripts are lines:
+// reports (one short text per callback). Scripts are those of tests/support/candump_script.h:
 //   "> 605#4018100400000000"  the core sent this frame (next in order)
 //   "< 585#4318100415CD5B07"  the node sends this frame
 //   "+250"                    250 ms pass; the timers run
@@ -20,6 +20,7 @@
 #include "canbus/frame.h"
 #include "engine.h"
 #include "error_text.h"
+#include "support/candump_script.h"
 
 namespace canopen32::testing {
 
@@ -90,27 +91,10 @@ class Harness : public FrameSink, public EventSink {
 
   // Runs a script (see above); reports the line that failed.
   void run(const std::vector<std::string>& script) {
-    for (const std::string& line : script) {
-      SCOPED_TRACE(line);
-      const std::string rest = line.substr(line.find(' ') + 1);
-      switch (line[0]) {
-        case '>':
-          ASSERT_FALSE(sent.empty()) << "nothing sent";
-          EXPECT_EQ(sent.front(), rest);
-          sent.pop_front();
-          break;
-        case '<': receive(rest); break;
-        case '+': advance(std::stoi(line.substr(1))); break;
-        case '!':
-          ASSERT_FALSE(events.empty()) << "nothing reported";
-          EXPECT_EQ(events.front(), rest);
-          events.pop_front();
-          break;
-        default: FAIL() << "bad script line";
-      }
-    }
-    EXPECT_TRUE(sent.empty()) << "also sent: " << (sent.empty() ? "" : sent.front());
-    EXPECT_TRUE(events.empty()) << "also reported: " << (events.empty() ? "" : events.front());
+    test_kit::runCandumpScript(
+        script,
+        {sent, events, [this](const canbus::Frame& frame) { engine.onFrame(now, frame); },
+         [this](std::chrono::milliseconds step) { advance(static_cast<int>(step.count())); }});
   }
 
   Now now;

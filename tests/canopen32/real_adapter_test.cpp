@@ -8,17 +8,18 @@
 #include <string>
 #include <vector>
 
-#include "../canbus/fake_can_kernel.h"
 #include "canbus/socketcan_channel.h"
 #include "channel_link.h"
 #include "channel_map.h"
 #include "error_text.h"
+#include "support/candump_frames.h"
+#include "support/fake_can_kernel.h"
 
 namespace canopen32 {
 namespace {
 
-using canbus::testing::FakeKernel;
-using canbus::testing::FakeSysfs;
+using test_kit::FakeKernel;
+using test_kit::FakeSysfs;
 
 class RealAdapter : public ::testing::Test {
  protected:
@@ -96,7 +97,7 @@ TEST_F(RealAdapter, BusOff) {
   while (link.receive()) {
   }
   EXPECT_EQ(link.service(Duration{}), kBusOff);
-  EXPECT_EQ(link.send(*canbus::parseCandump("000#0100")), kBusOff);
+  EXPECT_EQ(link.send(test_kit::frame("000#0100")), kBusOff);
   const std::string text = textFor(kBusOff);
   show("kcoGetText(0x1013), can0 bus-off, no CAP_NET_ADMIN", text);
   EXPECT_NE(text.find("Fix: sudo ip link set can0 type can restart."), std::string::npos);

@@ -8,48 +8,24 @@
 #include <memory>
 
 #include "sim_fixture.h"
+#include "support/fake_channel.h"
+#include "support/fake_clock.h"
 
 namespace rq730sim_test {
 namespace {
 
-struct Wire {
-  std::deque<canbus::Frame> toNode;
-  std::vector<std::string> fromNode;
-  bool refuseSends = false;
-};
-
-class FakeChannel : public canbus::Channel {
- public:
-  explicit FakeChannel(std::shared_ptr<Wire> wire) : wire_(std::move(wire)) {}
-  std::optional<canbus::Frame> receive() override {
-    if (wire_->toNode.empty()) return std::nullopt;
-    canbus::Frame frame = wire_->toNode.front();
-    wire_->toNode.pop_front();
-    return frame;
-  }
-  std::optional<canbus::Error> send(const canbus::Frame& frame) override {
-    if (wire_->refuseSends) return canbus::Error{canbus::ErrorKind::sendFailed, "queue full"};
-    wire_->fromNode.push_back(format(frame));
-    return std::nullopt;
-  }
-  canbus::ChannelState state() const override { return canbus::ChannelState::active; }
-  std::string name() const override { return "fake"; }
-
- private:
-  std::shared_ptr<Wire> wire_;
-};
-
 class ChannelAdapterTest : public ::testing::Test {
  protected:
   std::vector<std::string> poll(std::initializer_list<std::string_view> frames) {
-    for (auto text : frames) wire_->toNode.push_back(parse(text));
-    module_.poll(now_);
-    return std::exchange(wire_->fromNode, {});
+    for (auto text : frames) wire_->arrive(text);
+    module_.poll(clock_.now());
+    return wire_->takeSent();
   }
 
-  std::shared_ptr<Wire> wire_ = std::make_shared<Wire>();
-  rq730sim::ChannelAdapter module_{std::make_unique<FakeChannel>(wire_), rq730sim::Options{}};
-  rq730sim::Clock::time_point now_{std::chrono::seconds(1000)};
+  std::shared_ptr<test_kit::FakeWire> wire_ = std::make_shared<test_kit::FakeWire>();
+  rq730sim::ChannelAdapter module_{std::make_unique<test_kit::FakeChannel>(wire_),
+                                   rq730sim::Options{}};
+  test_kit::FakeClock clock_;
 };
 
 TEST_F(ChannelAdapterTest, EveryWaitingFrameIsHandledThenWhatIsDue) {
@@ -59,7 +35,7 @@ TEST_F(ChannelAdapterTest, EveryWaitingFrameIsHandledThenWhatIsDue) {
   // the heartbeat period starts with the state change.
   EXPECT_EQ(poll({"601#2B17100064000000", "701#R", "000#0201"}),
             (Frames{"581#6017100000000000", "701#7F", "701#04"}));
-  now_ += std::chrono::milliseconds(100);
+  clock_.advance(std::chrono::milliseconds(100));
   EXPECT_EQ(poll({}), Frames{"701#04"});
 }
 
@@ -76,8 +52,8 @@ TEST_F(ChannelAdapterTest, RefusedSendsAreCountedNotFatal) {
 
 TEST_F(ChannelAdapterTest, AReplacedChannelServesTheSameNode) {
   poll({"000#0201"});
-  auto fresh = std::make_shared<Wire>();
-  module_.setChannel(std::make_unique<FakeChannel>(fresh));
+  auto fresh = std::make_shared<test_kit::FakeWire>();
+  module_.setChannel(std::make_unique<test_kit::FakeChannel>(fresh));
   wire_ = fresh;
   EXPECT_EQ(poll({"701#R"}), std::vector<std::string>{"701#04"});  // still stopped
 }

@@ -24,22 +24,22 @@ class DeadlineTest : public SimFixture {
 TEST_F(DeadlineTest, AtOnceBeforePowerOnAndAfterARebootNothingWhenNothingIsPending) {
   create();
   ASSERT_TRUE(sim_->nextDeadline());
-  EXPECT_LE(*sim_->nextDeadline(), now_);
+  EXPECT_LE(*sim_->nextDeadline(), clock_.now());
   start();
   EXPECT_FALSE(sim_->nextDeadline());  // pre-operational, heartbeat off, not guarded
   sim_->reboot();
   ASSERT_TRUE(sim_->nextDeadline());
-  EXPECT_EQ(*sim_->nextDeadline(), now_);
+  EXPECT_EQ(*sim_->nextDeadline(), clock_.now());
   EXPECT_EQ(advance(0ms), Frames{"701#00"});
   EXPECT_FALSE(sim_->nextDeadline());
 }
 
-// Each case configures one timer at now_; the deadline is when it fires, and it fires no sooner.
+// Each case configures one timer now; the deadline is when it fires, and it fires no sooner.
 TEST_F(DeadlineTest, EachTimerIsDueAtItsDeadlineAndNotBefore) {
   struct Case {
     const char* name;
-    std::vector<std::string_view> setUp;  // frames at now_
-    std::chrono::nanoseconds after;       // the deadline, from now_
+    std::vector<std::string_view> setUp;  // frames now
+    std::chrono::nanoseconds after;       // the deadline, from now
     Frames fires;
   };
   const Case cases[] = {
@@ -54,11 +54,11 @@ TEST_F(DeadlineTest, EachTimerIsDueAtItsDeadlineAndNotBefore) {
     auto options = defaultOptions();
     if (std::string_view(c.name) == "delayed SDO answer") options.faults.sdoDelay = 50ms;
     start(options);
-    for (auto frame : c.setUp) sim_->onFrame(parse(frame), now_);
+    for (auto text : c.setUp) sim_->onFrame(test_kit::frame(text), clock_.now());
     advance(0ms);
     const auto deadline = sim_->nextDeadline();
     ASSERT_TRUE(deadline) << c.name;
-    EXPECT_EQ(*deadline - now_, c.after) << c.name;
+    EXPECT_EQ(*deadline - clock_.now(), c.after) << c.name;
     EXPECT_TRUE(runAt(*deadline - 1ns).empty()) << c.name;
     EXPECT_EQ(runAt(*deadline), c.fires) << c.name;
   }
@@ -69,8 +69,8 @@ TEST_F(DeadlineTest, OperationalWithEventDrivenPdosWakesForEachMeasurement) {
   exchange({"000#0101"});  // PDOs go out at once
   const auto deadline = sim_->nextDeadline();
   ASSERT_TRUE(deadline);
-  EXPECT_GT(*deadline, now_);
-  EXPECT_LE(*deadline - now_, defaultOptions().sampleInterval);
+  EXPECT_GT(*deadline, clock_.now());
+  EXPECT_LE(*deadline - clock_.now(), defaultOptions().sampleInterval);
   // Every PDO off: nothing left to wake for.
   for (auto frame : {"601#2300180181010080", "601#2301180181020080", "601#2302180181030080"}) {
     exchange({frame});
@@ -82,16 +82,16 @@ TEST_F(DeadlineTest, OperationalWithEventDrivenPdosWakesForEachMeasurement) {
 // time and event timer on a changing load, life guarding and slow SDO answers.
 struct Scenario {
   std::multimap<long, std::string_view> input{
-      {0, "601#2B17100046000000"},   // heartbeat 70 ms
-      {0, "601#2300180181010080"},   // TPDO 1 not valid,
-      {0, "601#2B03180164000000"},   // inhibit time 10 ms,
-      {0, "601#2300180181010000"},   // valid again
-      {0, "601#2B0C100032000000"},   // guard time 50 ms
-      {0, "601#2F0D100003000000"},   // life time factor 3
-      {5, "000#0101"},               // start
-      {100, "701#R"},                // guarded once, then never again
+      {0, "601#2B17100046000000"},  // heartbeat 70 ms
+      {0, "601#2300180181010080"},  // TPDO 1 not valid,
+      {0, "601#2B03180164000000"},  // inhibit time 10 ms,
+      {0, "601#2300180181010000"},  // valid again
+      {0, "601#2B0C100032000000"},  // guard time 50 ms
+      {0, "601#2F0D100003000000"},  // life time factor 3
+      {5, "000#0101"},              // start
+      {100, "701#R"},               // guarded once, then never again
       {400, "601#4000100000000000"},
-      {1500, "000#8001"},            // pre-operational: PDOs stop
+      {1500, "000#8001"},  // pre-operational: PDOs stop
   };
   std::chrono::milliseconds length{2500};
 };
@@ -115,7 +115,7 @@ using Timed = std::vector<std::pair<long, std::string>>;
 
 TEST_F(DeadlineTest, SleepingFromDeadlineToDeadlineSendsWhatAMillisecondClockSends) {
   const Scenario scenario;
-  const auto begin = now_;
+  const auto begin = clock_.now();
   // Time of a frame as a millisecond clock sees it: the first tick at or after it.
   auto tick = [&](Clock::time_point at) {
     return static_cast<long>(std::chrono::ceil<std::chrono::milliseconds>(at - begin).count());
@@ -128,7 +128,7 @@ TEST_F(DeadlineTest, SleepingFromDeadlineToDeadlineSendsWhatAMillisecondClockSen
   for (long ms = 0; ms <= scenario.length.count(); ++ms) {
     const auto at = begin + std::chrono::milliseconds(ms);
     auto [first, last] = scenario.input.equal_range(ms);
-    for (auto it = first; it != last; ++it) sim_->onFrame(parse(it->second), at);
+    for (auto it = first; it != last; ++it) sim_->onFrame(test_kit::frame(it->second), at);
     sim_->advance(at);
     for (auto& frame : take()) ticking.emplace_back(ms, frame);
   }
@@ -144,7 +144,7 @@ TEST_F(DeadlineTest, SleepingFromDeadlineToDeadlineSendsWhatAMillisecondClockSen
   while (at <= end) {
     for (; next != scenario.input.end() && begin + std::chrono::milliseconds(next->first) == at;
          ++next) {
-      sim_->onFrame(parse(next->second), at);
+      sim_->onFrame(test_kit::frame(next->second), at);
     }
     sim_->advance(at);
     ++runs;

@@ -6,6 +6,7 @@
 
 #include "canbus/loopback_bus.h"
 #include "rq730sim/channel_adapter.h"
+#include "support/candump_frames.h"
 
 namespace {
 
@@ -24,13 +25,7 @@ class LoopbackTest : public ::testing::Test {
         }()) {}
 
   std::vector<std::string> exchange(std::vector<std::string> frames) {
-    for (const auto& text : frames) {
-      auto frame = canbus::parseCandump(text);
-      EXPECT_TRUE(frame) << text;
-      if (frame) {
-        EXPECT_FALSE(peer_->send(*frame));
-      }
-    }
+    for (const auto& text : frames) EXPECT_FALSE(peer_->send(test_kit::frame(text)));
     sim_.poll(now_);
     std::vector<std::string> received;
     while (auto frame = peer_->receive()) received.push_back(canbus::toCandump(*frame));

@@ -134,8 +134,8 @@ TEST_F(SdoTest, ArbitraryRequestsGetAtMostOneWellFormedAnswer) {
       request.data[2] = static_cast<uint8_t>(index >> 8);
       request.data[3] = static_cast<uint8_t>(random() % 3);
     }
-    now_ += 1ms;
-    sim_->onFrame(request, now_);
+    clock_.advance(1ms);
+    sim_->onFrame(request, clock_.now());
     Frames answers;
     for (auto& frame : advance(0ms)) {
       if (!frame.starts_with("701#")) answers.push_back(frame);  // heartbeats may be switched on

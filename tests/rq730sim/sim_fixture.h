@@ -1,55 +1,25 @@
-// A simulated module's core with a fake clock: frames go in through onFrame, what it sends is
-// collected from its sink. Frames are written in candump notation ("601#4008100000000000",
-// "701#R") so that tests read like bus traces.
+// A simulated module's core on the test kit's fake clock: frames go in through onFrame, what it
+// sends is collected from its sink. Frames are written in candump notation
+// ("601#4008100000000000", "701#R") so that tests read like bus traces.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "rq730sim/simulator.h"
+#include "support/candump_frames.h"
+#include "support/fake_clock.h"
 
 namespace rq730sim_test {
 
 using namespace std::chrono_literals;
-
-// candump notation, as a test writes it: "ID#HEX" or "ID#R".
-inline canbus::Frame parse(std::string_view text) {
-  canbus::Frame frame;
-  const auto hash = text.find('#');
-  frame.id = static_cast<uint32_t>(std::stoul(std::string(text.substr(0, hash)), nullptr, 16));
-  frame.extended = hash > 3;
-  std::string_view data = text.substr(hash + 1);
-  if (data == "R") {
-    frame.remote = true;
-    return frame;
-  }
-  frame.length = static_cast<uint8_t>(data.size() / 2);
-  for (std::size_t i = 0; i < frame.length; ++i) {
-    frame.data[i] =
-        static_cast<uint8_t>(std::stoul(std::string(data.substr(2 * i, 2)), nullptr, 16));
-  }
-  return frame;
-}
-
-inline std::string format(const canbus::Frame& frame) {
-  char buffer[32];
-  std::string text;
-  std::snprintf(buffer, sizeof buffer, frame.extended ? "%08X#" : "%03X#", frame.id);
-  text = buffer;
-  if (frame.remote) return text + "R";
-  for (std::size_t i = 0; i < frame.length; ++i) {
-    std::snprintf(buffer, sizeof buffer, "%02X", frame.data[i]);
-    text += buffer;
-  }
-  return text;
-}
 
 class SimFixture : public ::testing::Test {
  protected:
@@ -77,33 +47,29 @@ class SimFixture : public ::testing::Test {
 
   // Moves the fake clock on and runs what is due then; returns the frames sent.
   Frames advance(std::chrono::milliseconds step) {
-    now_ += step;
-    sim_->advance(now_);
+    clock_.advance(step);
+    sim_->advance(clock_.now());
     return take();
   }
 
   // Delivers frames to the node and runs what is due at the same instant; returns the frames
   // sent.
   Frames exchange(std::initializer_list<std::string_view> frames) {
-    for (auto text : frames) sim_->onFrame(parse(text), now_);
+    for (auto text : frames) sim_->onFrame(test_kit::frame(text), clock_.now());
     return advance(0ms);
   }
 
-  Frames take() {
-    Frames sent;
-    for (const auto& frame : sent_) sent.push_back(format(frame));
-    sent_.clear();
-    return sent;
-  }
+  Frames take() { return test_kit::candump(std::exchange(sent_, {})); }
 
   // Advances in 1 ms steps for `duration`; returns each sent frame with the time it went out.
   std::vector<std::pair<long, std::string>> run(std::chrono::milliseconds duration) {
     std::vector<std::pair<long, std::string>> sent;
-    const auto begin = now_;
-    while (now_ - begin < duration) {
+    const auto begin = clock_.now();
+    while (clock_.now() - begin < duration) {
       for (auto& frame : advance(1ms)) {
         sent.emplace_back(
-            std::chrono::duration_cast<std::chrono::milliseconds>(now_ - begin).count(), frame);
+            std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now() - begin).count(),
+            frame);
       }
     }
     return sent;
@@ -118,7 +84,7 @@ class SimFixture : public ::testing::Test {
 
   std::vector<canbus::Frame> sent_;
   std::unique_ptr<rq730sim::Simulator> sim_;
-  rq730sim::Clock::time_point now_{std::chrono::seconds(1000)};
+  test_kit::FakeClock clock_;
 };
 
 }  // namespace rq730sim_test

@@ -1,5 +1,5 @@
-// One client of the hub: its socket, what it has said so far, what it has opened, and the
-// messages waiting to be written to it.
+// One client of the hub: its connection (socket and output queue), its protocol session (what
+// it has said so far, what it has opened) and the hub's bookkeeping for it.
 #pragma once
 
 #include <chrono>
@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <string>
 
-#include "canbus/socketcand_protocol.h"
+#include "canbus/socketcand_server_session.h"
+#include "canbus/stream_transport.h"
 #include "canbus/unique_fd.h"
-#include "output_queue.h"
 
 namespace canhub {
 
@@ -19,16 +19,18 @@ class ClientConnection {
  public:
   ClientConnection(canbus::UniqueFd fd, uint64_t id, std::string peer, std::size_t outputLimit);
 
-  int fd() const { return fd_.get(); }
+  int fd() const { return transport_.fd(); }
   uint64_t id() const { return id_; }
   const std::string& peer() const { return peer_; }
 
   // Queues one message; it goes out in one write of its own. False when the output buffer
   // would pass its limit (the client does not read fast enough); nothing is queued then.
-  bool queue(std::string_view message) { return output_.push(message); }
+  bool queue(std::string_view message) { return transport_.queue(message); }
   // Writes queued messages, one send() per message, as far as the socket takes them, unless
   // output is held. Returns false when the connection failed.
   bool flush(Clock::time_point now);
+  // Reads what the client sent (one read) into its session.
+  canbus::StreamTransport::ReadResult read();
   // Last words before hanging up: writes what is queued and then the message at once,
   // despite a hold, then reads and drops what the client still sent (so that closing does not
   // reset the connection before it has read the message).
@@ -37,27 +39,23 @@ class ClientConnection {
   void holdUntil(Clock::time_point until) { heldUntil_ = until; }
   bool held(Clock::time_point now) const { return now < heldUntil_; }
   Clock::time_point heldUntil() const { return heldUntil_; }
-  bool hasOutput() const { return !output_.empty(); }
+  bool hasOutput() const { return transport_.hasOutput(); }
   // Bytes the hub holds for this client's output and unfinished input.
-  std::size_t footprint() const { return output_.footprint() + splitter_.buffered(); }
+  std::size_t footprint() const { return transport_.queueFootprint() + session_.buffered(); }
 
-  canbus::socketcand::MessageSplitter& splitter() { return splitter_; }
+  canbus::socketcand::ServerSession& session() { return session_; }
+  const canbus::socketcand::ServerSession& session() const { return session_; }
 
-  // Protocol state.
-  std::string bus;                   // empty until "< open BUS >"
   Clock::time_point openDeadline{};  // closed when no bus is open by then
-  bool rawMode = false;              // receives "< frame ... >"
-  bool rtrMode = false;              // our extension: also receives "< rtr ... >"
   bool closing = false;              // to be closed by the hub's loop
   std::string closeReason;
 
  private:
-  canbus::UniqueFd fd_;
+  canbus::StreamTransport transport_;
   uint64_t id_;
   std::string peer_;
-  OutputQueue output_;
   Clock::time_point heldUntil_{};
-  canbus::socketcand::MessageSplitter splitter_;
+  canbus::socketcand::ServerSession session_;
 };
 
 }  // namespace canhub

@@ -19,7 +19,6 @@ namespace {
 
 namespace sc = canbus::socketcand;
 
-constexpr std::size_t kReadChunk = 64 * 1024;
 constexpr std::size_t kKernelSendBuffer = 128 * 1024;
 // The replay's frames come from no client: a sender id that no client has (they count from 1).
 constexpr uint64_t kReplaySender = 0;
@@ -217,7 +216,7 @@ bool Hub::addClient(canbus::UniqueFd fd, std::string peer) {
   const Clock::time_point now = Clock::now();
   client->openDeadline = now + options_.handshakeTimeout;
   // The greeting is a write of its own with nothing after it.
-  client->queue("< hi >");
+  client->queue(sc::ServerSession::greeting());
   client->flush(now);
   clients_.emplace(id, std::move(client));
   return true;
@@ -232,7 +231,7 @@ std::size_t Hub::largestClientFootprint() const {
 std::optional<Clock::time_point> Hub::closeStalled(Clock::time_point now) {
   std::optional<Clock::time_point> next;
   for (auto& [id, client] : clients_) {
-    if (!client->bus.empty() || client->closing) continue;
+    if (!client->session().bus().empty() || client->closing) continue;
     if (now >= client->openDeadline) {
       close(*client,
             "opened no bus within " + std::to_string(options_.handshakeTimeout.count()) + " ms");
@@ -244,34 +243,42 @@ std::optional<Clock::time_point> Hub::closeStalled(Clock::time_point now) {
 }
 
 void Hub::readFrom(ClientConnection& client) {
-  char buffer[kReadChunk];
-  const ssize_t n = ::recv(client.fd(), buffer, sizeof buffer, MSG_DONTWAIT);
-  if (n == 0) {
+  const canbus::StreamTransport::ReadResult read = client.read();
+  if (read.status == canbus::StreamTransport::ReadStatus::closed) {
     close(client, {});
     return;
   }
-  if (n < 0) {
-    if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
-      close(client, "read failed: " + canbus::errnoText(errno));
-    }
+  if (read.status == canbus::StreamTransport::ReadStatus::failed) {
+    close(client, "read failed: " + canbus::errnoText(read.error));
     return;
   }
-  client.splitter().feed(std::string_view(buffer, static_cast<std::size_t>(n)));
+  sc::ServerSession& session = client.session();
   while (!client.closing) {
-    std::optional<sc::MessageSplitter::Piece> piece = client.splitter().next();
-    if (!piece) break;
-    switch (piece->kind) {
-      case sc::MessageSplitter::Piece::Kind::message:
-        handle(client, piece->text);
+    std::optional<sc::ServerSession::Step> step = session.next();
+    if (!step) break;
+    using Kind = sc::ServerSession::Step::Kind;
+    switch (step->kind) {
+      case Kind::answer:
+        reply(client, std::move(step->text));
         break;
-      case sc::MessageSplitter::Piece::Kind::garbage:
-        reply(client, "< error text outside a message >");
+      case Kind::opened:
+        buses_[session.bus()].members.push_back(client.id());
+        reply(client, std::move(step->text));
         break;
-      case sc::MessageSplitter::Piece::Kind::tooLong:
-        // Answer once, then hang up: this is no socketcand client.
-        client.sayLast("< error message too long >");
-        close(client,
-              "sent a message longer than " + std::to_string(sc::kMaxMessageLength) + " bytes");
+      case Kind::rawMode:
+        reply(client, std::move(step->text));
+        // python-can 4.1 reads this ok with one recv() and fails if a frame sticks to it: write
+        // the ok now, then hold the traffic for this client a moment (queued, not dropped).
+        client.flush(Clock::now());
+        client.holdUntil(Clock::now() + options_.rawModeHold);
+        if (replay_ && session.bus() == replay_->bus) replay_->player->start(Clock::now());
+        break;
+      case Kind::transmit:
+        transmit(client, step->frame);
+        break;
+      case Kind::hangUp:
+        client.sayLast(step->text);
+        close(client, step->reason);
         break;
     }
   }
@@ -281,46 +288,10 @@ void Hub::reply(ClientConnection& client, std::string message) {
   if (!client.queue(std::move(message))) close(client, "output buffer overflow (client too slow)");
 }
 
-void Hub::handle(ClientConnection& client, const std::string& body) {
-  const sc::ClientCommand command = sc::parseClientCommand(body);
-  using Kind = sc::ClientCommand::Kind;
-  switch (command.kind) {
-    case Kind::open:
-      if (!client.bus.empty()) return reply(client, "< error bus already open >");
-      client.bus = command.text;
-      buses_[client.bus].members.push_back(client.id());
-      return reply(client, "< ok >");
-    case Kind::rawmode:
-      if (client.bus.empty()) return reply(client, "< error no bus open >");
-      client.rawMode = true;
-      reply(client, "< ok >");
-      // python-can 4.1 reads this ok with one recv() and fails if a frame sticks to it: write
-      // the ok now, then hold the traffic for this client a moment (queued, not dropped).
-      client.flush(Clock::now());
-      client.holdUntil(Clock::now() + options_.rawModeHold);
-      if (replay_ && client.bus == replay_->bus) replay_->player->start(Clock::now());
-      return;
-    case Kind::rtrmode:
-      client.rtrMode = true;
-      return reply(client, "< ok >");
-    case Kind::echo:
-      return reply(client, "< echo >");
-    case Kind::send:
-      if (client.bus.empty()) return reply(client, "< error no bus open >");
-      return transmit(client, command.frame);
-    case Kind::sendRtr:
-      if (client.bus.empty()) return reply(client, "< error no bus open >");
-      if (!client.rtrMode) return reply(client, "< error sendrtr needs rtrmode >");
-      return transmit(client, command.frame);
-    case Kind::unknown:
-      return reply(client, "< error unknown command >");
-    case Kind::malformed:
-      return reply(client, "< error " + command.text + " >");
-  }
-}
-
 void Hub::transmit(ClientConnection& sender, const canbus::Frame& frame) {
-  if (!enqueue(sender.bus, sender.id(), frame)) reply(sender, "< error transmit queue full >");
+  if (!enqueue(sender.session().bus(), sender.id(), frame)) {
+    reply(sender, sc::ServerSession::transmitRefused());
+  }
 }
 
 bool Hub::enqueue(const std::string& busName, uint64_t sender, const canbus::Frame& frame) {
@@ -349,8 +320,8 @@ void Hub::deliver(const std::string& busName, uint64_t sender, const canbus::Fra
     const auto it = clients_.find(id);
     if (it == clients_.end()) continue;
     ClientConnection& client = *it->second;
-    if (!client.rawMode || client.closing) continue;
-    if (frame.remote && !client.rtrMode) continue;  // standard clients never see remote frames
+    // Standard clients never see remote frames.
+    if (!client.session().receives(frame) || client.closing) continue;
     if (dataMessage.empty()) {
       // A separator before and after each frame message (python-can 4.1 skips one byte after
       // the last message it parsed).
@@ -398,8 +369,8 @@ void Hub::sweep() {
       std::fprintf(stderr, "canhub: closed %s: %s\n", client.peer().c_str(),
                    client.closeReason.c_str());
     }
-    if (!client.bus.empty()) {
-      const auto bus = buses_.find(client.bus);
+    if (const std::string& busName = client.session().bus(); !busName.empty()) {
+      const auto bus = buses_.find(busName);
       if (bus != buses_.end()) std::erase(bus->second.members, client.id());
     }
     it = clients_.erase(it);

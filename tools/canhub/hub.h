@@ -88,7 +88,6 @@ class Hub {
 
   void accept();
   void readFrom(ClientConnection& client);
-  void handle(ClientConnection& client, const std::string& body);
   void reply(ClientConnection& client, std::string message);
   void transmit(ClientConnection& sender, const canbus::Frame& frame);
   // Puts a frame on a bus (paced or at once); false when the bus's wire queue is full.

@@ -8,14 +8,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "canbus/channel.h"
+#include "canbus/reconnect_policy.h"
 #include "rq730sim/channel_adapter.h"
 #include "rq730sim/commands.h"
 
@@ -99,7 +100,7 @@ class Program {
       if (due && *due < wake) wake = *due;
     };
     earlier(module_.simulator().nextDeadline());
-    if (reconnecting_) earlier(nextReconnect_);
+    earlier(reconnect_.nextTry());
     if (module_.sendErrors() != reportedSendErrors_) earlier(nextErrorReport_);
 
     const auto wait = std::max(wake - now, Clock::duration::zero());
@@ -163,18 +164,17 @@ class Program {
     }
     const canbus::Channel* channel = module_.channel();
     if (channel && channel->state() != canbus::ChannelState::down) return;
-    if (!reconnecting_) {
+    if (!reconnect_.waiting()) {
       std::fprintf(stderr, "rq730sim: channel %s lost, reconnecting\n", url_.c_str());
-      reconnecting_ = true;
-      nextReconnect_ = now;
     }
-    if (now < nextReconnect_) return;
-    nextReconnect_ = now + kReconnectInterval;
+    if (!reconnect_.due(now)) return;
     auto opened = canbus::openChannel(url_);
     if (auto* fresh = std::get_if<std::unique_ptr<canbus::Channel>>(&opened)) {
       module_.setChannel(std::move(*fresh));
-      reconnecting_ = false;
+      reconnect_.succeeded();
       std::fprintf(stderr, "rq730sim: channel %s back\n", url_.c_str());
+    } else {
+      reconnect_.failed(now, std::get<canbus::Error>(opened).message);
     }
   }
 
@@ -187,8 +187,8 @@ class Program {
   std::string pending_;
   uint64_t reportedSendErrors_ = 0;
   Clock::time_point nextErrorReport_{};
-  bool reconnecting_ = false;
-  Clock::time_point nextReconnect_{};
+  // The first try comes as soon as the loss is noticed, then one a second.
+  canbus::ReconnectPolicy reconnect_{kReconnectInterval, canbus::ReconnectPolicy::FirstTry::atOnce};
 };
 
 }  // namespace

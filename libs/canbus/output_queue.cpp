@@ -1,9 +1,9 @@
-#include "output_queue.h"
+#include "canbus/output_queue.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace canhub {
+namespace canbus {
 
 unsigned char OutputQueue::at(std::size_t offset) const {
   return static_cast<unsigned char>(ring_[(start_ + offset) % capacity_]);
@@ -36,6 +36,12 @@ bool OutputQueue::reserve(std::size_t needed) {
 
 bool OutputQueue::push(std::string_view message) {
   if (message.empty()) return true;  // nothing to write; a zero length would end no message
+  if (framing_ == Framing::stream) {
+    if (!reserve(used_ + message.size())) return false;
+    copyIn(used_, message);
+    used_ += message.size();
+    return true;
+  }
   if (message.size() > kMaxMessage || !reserve(used_ + kHeader + message.size())) return false;
   const char header[kHeader] = {static_cast<char>(message.size() >> 8),
                                 static_cast<char>(message.size() & 0xFF)};
@@ -47,7 +53,9 @@ bool OutputQueue::push(std::string_view message) {
 
 std::array<std::string_view, 2> OutputQueue::front() {
   if (used_ == 0) return {};
-  if (frontLeft_ == 0) {
+  if (framing_ == Framing::stream) {
+    frontLeft_ = used_;
+  } else if (frontLeft_ == 0) {
     // Take the header of the next message.
     frontLength_ = static_cast<std::size_t>(at(0)) << 8 | at(1);
     frontLeft_ = frontLength_;
@@ -57,6 +65,15 @@ std::array<std::string_view, 2> OutputQueue::front() {
   const std::size_t first = std::min(frontLeft_, capacity_ - start_);
   return {std::string_view(ring_.get() + start_, first),
           std::string_view(ring_.get(), frontLeft_ - first)};
+}
+
+void OutputQueue::clear() {
+  ring_.reset();
+  capacity_ = 0;
+  start_ = 0;
+  used_ = 0;
+  frontLength_ = 0;
+  frontLeft_ = 0;
 }
 
 void OutputQueue::written(std::size_t n) {
@@ -73,4 +90,4 @@ void OutputQueue::written(std::size_t n) {
   }
 }
 
-}  // namespace canhub
+}  // namespace canbus

@@ -1,11 +1,11 @@
-#include "output_queue.h"
+#include "canbus/output_queue.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-namespace canhub {
+namespace canbus {
 namespace {
 
 // Takes the front message whole, as a socket that accepts `chunk` bytes at a time would.
@@ -62,4 +62,4 @@ TEST(OutputQueueTest, TheLimitBoundsTheAllocationNotOnlyTheMessageBytes) {
 }
 
 }  // namespace
-}  // namespace canhub
+}  // namespace canbus

@@ -31,7 +31,11 @@
 #include "canbus/can_netlink.h"
 #include "canbus/socketcan_channel.h"
 
-namespace canbus::testing {
+namespace test_kit {
+
+using canbus::NetlinkBuilder;
+using canbus::SocketCanHost;
+using canbus::UniqueFd;
 
 // A fake /sys/class/net in a temporary directory.
 class FakeSysfs {
@@ -279,4 +283,4 @@ class FakeKernel {
   int kernelEnd_ = -1;
 };
 
-}  // namespace canbus::testing
+}  // namespace test_kit

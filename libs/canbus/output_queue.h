@@ -1,7 +1,9 @@
-// The messages waiting to be written to one client, in one ring of bytes whose allocation is
-// what the limit bounds: a client that does not read costs the hub at most `limit` bytes here,
-// however small its messages are. Each message keeps its boundary (a two-byte length before
-// it), so that it can go out in a send() of its own.
+// The messages waiting to be written to one stream socket, in one ring of bytes whose allocation
+// is what the limit bounds: a peer that does not read costs at most `limit` bytes here, however
+// small the messages are. With Framing::messages each message keeps its boundary (a two-byte
+// length before it), so that it can go out in a send() of its own (the hub's clients need
+// that); with Framing::stream the messages are one run of bytes, written as far as the socket
+// takes them, and the limit counts exactly the bytes of the messages.
 #pragma once
 
 #include <array>
@@ -9,25 +11,31 @@
 #include <memory>
 #include <string_view>
 
-namespace canhub {
+namespace canbus {
 
 class OutputQueue {
  public:
   // Messages longer than this are refused.
   static constexpr std::size_t kMaxMessage = 0xFFFF;
 
-  explicit OutputQueue(std::size_t limit) : limit_(limit) {}
+  enum class Framing { messages, stream };
+
+  explicit OutputQueue(std::size_t limit, Framing framing = Framing::messages)
+      : limit_(limit), framing_(framing) {}
 
   // Appends one message. False, and nothing queued, when the allocation would pass the limit.
   bool push(std::string_view message);
   bool empty() const { return used_ == 0; }
-  // The unwritten rest of the front message, in up to two pieces (where the ring wraps); the
-  // second is empty when the rest lies in one piece. Empty pieces when the queue is empty.
+  // The unwritten rest of the front message (Framing::stream: all unwritten bytes), in up to two
+  // pieces (where the ring wraps); the second is empty when the rest lies in one piece. Empty
+  // pieces when the queue is empty.
   std::array<std::string_view, 2> front();
   // The first `n` bytes of front() have been written.
   void written(std::size_t n);
   // Bytes allocated for the queue.
   std::size_t footprint() const { return capacity_; }
+  // Drops everything queued and gives the memory back.
+  void clear();
 
  private:
   static constexpr std::size_t kHeader = 2;
@@ -40,6 +48,7 @@ class OutputQueue {
   bool reserve(std::size_t needed);
 
   std::size_t limit_;
+  Framing framing_;
   std::unique_ptr<char[]> ring_;
   std::size_t capacity_ = 0;
   std::size_t start_ = 0;        // first byte in use
@@ -48,4 +57,4 @@ class OutputQueue {
   std::size_t frontLeft_ = 0;    // its bytes not written yet (0: header not taken)
 };
 
-}  // namespace canhub
+}  // namespace canbus
