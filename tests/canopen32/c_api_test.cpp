@@ -11,6 +11,7 @@
 #include "canbus/loopback_bus.h"
 #include "codes.h"
 #include "drivers/canopen.h"
+#include "support/candump_frames.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ uint16_t init(uint8_t hardware, uint32_t bitrate = 500000) {
                  onEmcy, onBoot);
 }
 
-canbus::Frame frame(const char* candump) { return *canbus::parseCandump(candump); }
+using test_kit::frame;
 
 std::string next(canbus::Channel& peer) {
   auto received = peer.receive();
