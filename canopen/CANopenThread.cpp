@@ -1,5 +1,6 @@
 #include "CANopenThread.h"
 
+#include <QAbstractEventDispatcher>
 #include <chrono>
 #include <exception>
 #include <mutex>
@@ -17,6 +18,16 @@ TCANopenThread::TCANopenThread(TCANopenMaster* master) : FCANopenMaster(master) 
   FNestedPumpTimer.setInterval(1);
   FNestedPumpTimer.setTimerType(Qt::PreciseTimer);
   QObject::connect(&FNestedPumpTimer, &QTimer::timeout, [this] { NestedPump(); });
+  // The main thread's event dispatcher only runs during a pump when an event loop is nested
+  // inside the pump (an owner handler's modal dialog, or its own processing of events): the
+  // nested-pump timer is armed then, not for every pump, so that a pump that returns without a
+  // nested loop touches no timer.
+  if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance()) {
+    FNestedLoopWaits = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock,
+                                        [this] { ArmNestedPump(); });
+    FNestedLoopRuns =
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, [this] { ArmNestedPump(); });
+  }
   FThread = std::thread([this] { Execute(); });
 }
 
@@ -24,6 +35,8 @@ TCANopenThread::TCANopenThread(TCANopenMaster* master) : FCANopenMaster(master) 
 // thread outlives its object.
 TCANopenThread::~TCANopenThread() {
   if (FThread.joinable()) FThread.join();
+  QObject::disconnect(FNestedLoopWaits);
+  QObject::disconnect(FNestedLoopRuns);
 }
 
 void TCANopenThread::Terminate() { FTerminated = true; }
@@ -56,13 +69,20 @@ void TCANopenThread::RunPump() {
   struct TDepth {
     TCANopenThread& thread;
     explicit TDepth(TCANopenThread& t) : thread(t) {
-      if (thread.FPumpDepth++ == 0) thread.FNestedPumpTimer.start();
+      // Without an event dispatcher to watch, every pump arms the timer itself.
+      if (thread.FPumpDepth++ == 0 && !thread.FNestedLoopRuns) thread.FNestedPumpTimer.start();
     }
     ~TDepth() {
-      if (--thread.FPumpDepth == 0) thread.FNestedPumpTimer.stop();
+      if (--thread.FPumpDepth == 0 && thread.FNestedPumpTimer.isActive()) {
+        thread.FNestedPumpTimer.stop();
+      }
     }
   } depth(*this);
   PumpDriver();
+}
+
+void TCANopenThread::ArmNestedPump() {
+  if (FPumpDepth > 0 && !FNestedPumpTimer.isActive()) FNestedPumpTimer.start();
 }
 
 // Runs only from an event loop nested inside a pump, on the main thread. It pumps as the worker

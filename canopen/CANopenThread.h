@@ -33,13 +33,18 @@ class TCANopenThread {
   void RunPump();
   void PumpDriver();
   void NestedPump();
+  // Main thread, whenever its event dispatcher runs: inside a pump, that is a nested loop.
+  void ArmNestedPump();
 
   TCANopenMaster* FCANopenMaster;
   TMainThreadExecutor FExecutor;
   // While a pump runs on the main thread the worker waits for it, so when an owner handler opens
   // a modal dialog (a nested event loop) this timer keeps pumping from inside that loop; the busy
-  // flags keep the handler's own kind of record from being delivered again.
+  // flags keep the handler's own kind of record from being delivered again. It runs only while
+  // such a nested loop is open.
   QTimer FNestedPumpTimer;
+  QMetaObject::Connection FNestedLoopWaits;
+  QMetaObject::Connection FNestedLoopRuns;
   int FPumpDepth = 0;       // main thread only
   bool FReporting = false;  // main thread only: a nested pump's exception is being shown
   std::atomic<bool> FTerminated{false};

@@ -8,7 +8,9 @@
 // made, so a worker that was waiting for the main thread can finish.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -42,7 +44,6 @@ class TMainThreadExecutor {
  private:
   struct TRequest {
     const std::function<void()>* task = nullptr;
-    bool done = false;
     std::exception_ptr error;
   };
 
@@ -54,4 +55,6 @@ class TMainThreadExecutor {
   std::mutex FMutex;
   std::condition_variable FChanged;
   TRequest* FPending = nullptr;  // the request not yet taken by the main thread
+  // Requests the main thread has finished; the worker waits for it to move.
+  std::atomic<uint32_t> FServed{0};
 };

@@ -152,6 +152,30 @@ TEST_F(HubReplaySessionTest, StartsWhenAClientOfTheBusEntersRawModeAndIsRecorded
       (std::vector<std::string>{"sim0 181#01", "sim0 701#R", "sim0 12345678#0203", "sim0 182#AA"}));
 }
 
+// Raw mode's ok is followed by a hold of the client's traffic, for clients that read the ok with
+// one recv() (python-can). A client that sends has read its ok: its hold ends there, so that the
+// answer to what it sent reaches it at once; a client that only listens stays held.
+class HubRawModeHoldTest : public HubReplaySessionTest {
+ protected:
+  HubRawModeHoldTest() : HubReplaySessionTest(HubOptions{.port = 0, .rawModeHold = 1h}) {}
+};
+
+TEST_F(HubRawModeHoldTest, EndsWhenTheClientSends) {
+  canbus::UniqueFd listener = connect();
+  EXPECT_EQ(exchange(listener, ""), "< hi >");
+  EXPECT_EQ(exchange(listener, "< open sim0 >< rawmode >"), "< ok >< ok >");
+  canbus::UniqueFd master = connect();
+  EXPECT_EQ(exchange(master, ""), "< hi >");
+  EXPECT_EQ(exchange(master, "< open sim0 >< rawmode >"), "< ok >< ok >");
+
+  EXPECT_EQ(framesIn(exchange(master, "< send 000 2 81 00 >")), std::vector<std::string>{});
+  EXPECT_EQ(framesIn(exchange(listener, "")), std::vector<std::string>{}) << "held";
+  // The listener answers: its hold ends with its send, and its answer reaches the master at once.
+  EXPECT_EQ(framesIn(exchange(listener, "< send 701 1 00 >")),
+            std::vector<std::string>{"000#8100"});
+  EXPECT_EQ(framesIn(exchange(master, "")), std::vector<std::string>{"701#00"});
+}
+
 // With --bitrate the replay waits while the bus's wire queue is full instead of losing frames.
 class HubReplayPacedTest : public HubReplaySessionTest {
  protected:

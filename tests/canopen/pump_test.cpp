@@ -1,5 +1,6 @@
 // The worker thread and the event pump: delivery order, one record per queue and pump, busy
 // flags, Halt, Reset, failing handlers and Destroy. Runs under ThreadSanitizer too.
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
@@ -26,9 +27,7 @@ class PumpTest : public MasterTest {
  protected:
   void SetUp() override {
     MasterTest::SetUp();
-    master->OnBOOT = [this](TCANopenMaster*, uint8_t& id) {
-      note("boot:" + std::to_string(id));
-    };
+    master->OnBOOT = [this](TCANopenMaster*, uint8_t& id) { note("boot:" + std::to_string(id)); };
     master->OnPDOrx = [this](TCANopenMaster*, uint8_t& id, uint8_t& num) {
       note("rx:" + std::to_string(id) + "/" + std::to_string(num));
     };
@@ -131,6 +130,34 @@ TEST_F(PumpTest, BusyFlagHoldsBackSecondBootWhileHandlerRunsNestedLoop) {
   ASSERT_TRUE(spinUntil([&] { return delivered.events.size() == 4; }));
   EXPECT_EQ(pdosDuringBoot, 2);
   EXPECT_EQ(delivered.events, (std::vector<std::string>{"boot:1", "rx:1/1", "rx:1/2", "boot:2"}));
+}
+
+// A handler that processes events itself, without ever waiting for them (no modal loop that
+// blocks), is a nested loop too: the pump keeps running inside it.
+TEST_F(PumpTest, HandlerProcessingEventsWithoutWaitingKeepsThePumpRunning) {
+  int pdosDuringBoot = 0;
+  bool inBoot = false;
+  master->OnBOOT = [&](TCANopenMaster*, uint8_t& id) {
+    note("boot:" + std::to_string(id));
+    inBoot = true;
+    driverReports([](const fake_driver::Callbacks& cb) {
+      cb.pdoReceived(1, 1);
+      cb.pdoReceived(1, 2);
+    });
+    QElapsedTimer guard;  // only against a hang
+    guard.start();
+    while (pdosDuringBoot < 2 && guard.elapsed() < 5000) QCoreApplication::processEvents();
+    inBoot = false;
+  };
+  master->OnPDOrx = [&](TCANopenMaster*, uint8_t& id, uint8_t& num) {
+    if (inBoot) ++pdosDuringBoot;
+    note("rx:" + std::to_string(id) + "/" + std::to_string(num));
+  };
+  StartNetwork();
+  driverReports([](const fake_driver::Callbacks& cb) { cb.boot(1); });
+  ASSERT_TRUE(spinUntil([&] { return delivered.events.size() == 3; }));
+  EXPECT_EQ(pdosDuringBoot, 2);
+  EXPECT_EQ(delivered.events, (std::vector<std::string>{"boot:1", "rx:1/1", "rx:1/2"}));
 }
 
 TEST_F(PumpTest, HandlersGetReferencesToAStableCopyOfTheHeadRecord) {

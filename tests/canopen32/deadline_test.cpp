@@ -98,10 +98,20 @@ INSTANTIATE_TEST_SUITE_P(
 // A record of what the engine did, with the time it was seen.
 using Timeline = std::vector<std::pair<Duration, std::string>>;
 
+// What may befall a run: the wall clock set to another time from one moment on (the steady clock
+// runs on), and a pause in which the loop does not run at all (the caller's thread blocked).
+// Times count from the start of the run.
+struct Disturbance {
+  Duration wallJumpAt = Duration::max();
+  Duration wallJumpBy{};
+  Duration pauseFrom = Duration::max();
+  Duration pauseTo{};
+};
+
 // Every timer at once, a node that beats twice and then falls silent, another that never answers
 // guarding, an SDO upload nobody answers; run for 2 s either by a loop every millisecond or by a
 // loop only at each next deadline (and at each frame).
-Timeline runNetwork(bool sleepUntilDeadline) {
+Timeline runNetwork(bool sleepUntilDeadline, const Disturbance& disturbance = {}) {
   Harness h;
   uint32_t value = 0x04030201;
   const kcoPdoEntry table[] = {{4, &value}, {0, nullptr}};
@@ -143,8 +153,13 @@ Timeline runNetwork(bool sleepUntilDeadline) {
     } else {
       wake = std::min(wake, h.now.steady + milliseconds(1));
     }
+    if (wake - start >= disturbance.pauseFrom && wake - start < disturbance.pauseTo) {
+      wake = start + disturbance.pauseTo;
+    }
     h.now.steady = std::max(wake, h.now.steady);
-    h.now.wall = h.now.steady;  // TIME's bytes do not matter here
+    // The wall clock runs with the steady one from 2024-01-01 00:00, unless it is set.
+    h.now.wall = std::chrono::seconds(1704067200) + (h.now.steady - start);
+    if (h.now.steady - start >= disturbance.wallJumpAt) h.now.wall += disturbance.wallJumpBy;
     if (nextFrame < frames.size() && h.now.steady >= frames[nextFrame].first) {
       h.receive(frames[nextFrame++].second);
     }
@@ -167,6 +182,104 @@ TEST(NextDeadline, SleepingUntilItDoesWhatPollingDoes) {
     EXPECT_LT(polled[i].first - slept[i].first, milliseconds(1));
   }
 }
+
+struct WallJumpCase {
+  const char* name;
+  Duration at;
+  Duration by;
+};
+
+void PrintTo(const WallJumpCase& c, std::ostream* out) { *out << c.name; }
+
+class WallClockJump : public ::testing::TestWithParam<WallJumpCase> {};
+
+// A wall clock set back or forward moves no deadline: the same frames and reports at the same
+// steady times, whether the loop polls or sleeps; only the TIME frames carry the new time.
+TEST_P(WallClockJump, ChangesNothingButTheTimeFramesContents) {
+  const WallJumpCase& c = GetParam();
+  for (const bool sleeping : {false, true}) {
+    SCOPED_TRACE(sleeping ? "sleeping until the next deadline" : "polling every millisecond");
+    const Timeline steady = runNetwork(sleeping);
+    const Timeline jumped =
+        runNetwork(sleeping, Disturbance{.wallJumpAt = c.at, .wallJumpBy = c.by});
+    ASSERT_EQ(jumped.size(), steady.size());
+    int timeFramesChanged = 0;
+    for (size_t i = 0; i < steady.size(); ++i) {
+      SCOPED_TRACE(steady[i].second);
+      EXPECT_EQ(jumped[i].first, steady[i].first);
+      if (steady[i].second.rfind("> 100#", 0) == 0) {
+        EXPECT_EQ(jumped[i].second.rfind("> 100#", 0), 0u) << jumped[i].second;
+        if (jumped[i].second != steady[i].second) ++timeFramesChanged;
+      } else {
+        EXPECT_EQ(jumped[i].second, steady[i].second);
+      }
+    }
+    EXPECT_GT(timeFramesChanged, 0) << "the jump never reached a TIME frame";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Jumps, WallClockJump,
+    ::testing::Values(WallJumpCase{"SetBackAnHour", milliseconds(500), -std::chrono::hours(1)},
+                      WallJumpCase{"SetForwardADay", milliseconds(500), std::chrono::hours(24)},
+                      WallJumpCase{"SetBackTenSecondsAtOnce", milliseconds(0),
+                                   -std::chrono::seconds(10)},
+                      WallJumpCase{"SetForwardAMinuteBeforeTheSdoTimeout", milliseconds(990),
+                                   std::chrono::minutes(1)}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+struct PauseCase {
+  const char* name;
+  Duration from;
+  Duration to;
+};
+
+void PrintTo(const PauseCase& c, std::ostream* out) { *out << c.name; }
+
+class LoopPause : public ::testing::TestWithParam<PauseCase> {};
+
+// A loop that sleeps until the next deadline and then does not run for a while (its thread was
+// blocked; the pauses begin after the nodes' last frame) misses nothing: every report that became
+// due during the pause (heartbeat, guarding, SDO time-out) comes at the first loop after it; before
+// the pause nothing changes.
+TEST_P(LoopPause, ReportsWhatFellDueAtTheFirstLoopAfterIt) {
+  const PauseCase& c = GetParam();
+  const Timeline undisturbed = runNetwork(true);
+  const Timeline paused = runNetwork(true, Disturbance{.pauseFrom = c.from, .pauseTo = c.to});
+  const auto firstReport = [](const Timeline& timeline, const std::string& text) {
+    for (const auto& [at, what] : timeline) {
+      if (what == text) return std::optional<Duration>(at);
+    }
+    return std::optional<Duration>();
+  };
+  int dueInPause = 0;
+  for (const auto& [at, what] : undisturbed) {
+    if (what.rfind("! ", 0) != 0 || at >= c.to) continue;
+    SCOPED_TRACE(what);
+    const std::optional<Duration> first = firstReport(undisturbed, what);
+    if (*first != at) continue;  // a repetition; its first report counts
+    const std::optional<Duration> seen = firstReport(paused, what);
+    ASSERT_TRUE(seen.has_value()) << "lost in the pause";
+    if (at < c.from) {
+      EXPECT_EQ(*seen, at) << "before the pause";
+    } else {
+      EXPECT_EQ(*seen, c.to) << "not at the first loop after the pause";
+      ++dueInPause;
+    }
+  }
+  EXPECT_GT(dueInPause, 0) << "nothing fell due in the pause";
+  for (const auto& [at, what] : paused) {
+    EXPECT_FALSE(at > c.from && at < c.to) << what << " inside the pause";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pauses, LoopPause,
+    ::testing::Values(PauseCase{"OverTheHeartbeatAndGuardingTimeouts", milliseconds(300),
+                                milliseconds(900)},
+                      PauseCase{"OverTheSdoTimeout", milliseconds(700), milliseconds(1400)},
+                      PauseCase{"FromTheLastFrameToTheEnd", milliseconds(261), milliseconds(1990)}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace canopen32

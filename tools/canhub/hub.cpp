@@ -258,9 +258,7 @@ void Hub::readFrom(ClientConnection& client) {
     if (!step) break;
     using Kind = sc::ServerSession::Step::Kind;
     switch (step->kind) {
-      case Kind::answer:
-        reply(client, std::move(step->text));
-        break;
+      case Kind::answer: reply(client, std::move(step->text)); break;
       case Kind::opened:
         buses_[session.bus()].members.push_back(client.id());
         reply(client, std::move(step->text));
@@ -268,12 +266,16 @@ void Hub::readFrom(ClientConnection& client) {
       case Kind::rawMode:
         reply(client, std::move(step->text));
         // python-can 4.1 reads this ok with one recv() and fails if a frame sticks to it: write
-        // the ok now, then hold the traffic for this client a moment (queued, not dropped).
+        // the ok now, then hold the traffic for this client a moment (queued, not dropped), or
+        // until it sends.
         client.flush(Clock::now());
         client.holdUntil(Clock::now() + options_.rawModeHold);
         if (replay_ && session.bus() == replay_->bus) replay_->player->start(Clock::now());
         break;
       case Kind::transmit:
+        // A client that sends has read the ok of its raw mode: the hold has done its work, and
+        // what the bus carries reaches the client at once (a module's answer to this frame).
+        client.holdUntil(Clock::time_point{});
         transmit(client, step->frame);
         break;
       case Kind::hangUp:
