@@ -1,8 +1,6 @@
 #include "MainThreadExecutor.h"
 
-#include <linux/futex.h>
 #include <sys/eventfd.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <QSocketNotifier>
@@ -11,26 +9,6 @@
 #include <stdexcept>
 #include <system_error>
 #include <utility>
-
-namespace {
-
-// The worker sleeps on the count of served requests until it moves past `seen`; the main thread
-// wakes it after moving it. A futex word of its own: the hand-back costs one wake-up and no lock.
-uint32_t* FutexWord(std::atomic<uint32_t>& word) {
-  static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) &&
-                std::atomic<uint32_t>::is_always_lock_free);
-  return reinterpret_cast<uint32_t*>(&word);
-}
-
-void FutexWait(std::atomic<uint32_t>& word, uint32_t seen) {
-  ::syscall(SYS_futex, FutexWord(word), FUTEX_WAIT_PRIVATE, seen, nullptr, nullptr, 0);
-}
-
-void FutexWakeAll(std::atomic<uint32_t>& word) {
-  ::syscall(SYS_futex, FutexWord(word), FUTEX_WAKE_PRIVATE, INT32_MAX, nullptr, nullptr, 0);
-}
-
-}  // namespace
 
 TMainThreadExecutor::TMainThreadExecutor() : FWakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
   if (FWakeFd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
@@ -56,8 +34,9 @@ void TMainThreadExecutor::RunAndWait(const std::function<void()>& task) {
   }
   FChanged.notify_all();  // a main thread in WaitServing
   WakeMainThread();
-  // Spurious returns (a signal) and a count that moved before the wait are both fine.
-  while (FServed.load(std::memory_order_acquire) == served) FutexWait(FServed, served);
+  // Sleeps (a futex) until the count moves past `served`; a count that moved before the wait
+  // returns at once.
+  FServed.wait(served, std::memory_order_acquire);
   if (request.error) std::rethrow_exception(request.error);
 }
 
@@ -79,7 +58,7 @@ void TMainThreadExecutor::ServePending() {
   // From here on the request belongs to the worker again (it may leave at once): only the
   // executor's own count is touched.
   FServed.fetch_add(1, std::memory_order_release);
-  FutexWakeAll(FServed);
+  FServed.notify_all();
 }
 
 void TMainThreadExecutor::WaitServing(const std::function<bool()>& finished) {
