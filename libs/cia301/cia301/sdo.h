@@ -80,6 +80,25 @@ constexpr SdoFrame initiate(uint8_t command, uint16_t index, uint8_t subIndex) {
 constexpr uint8_t cs(auto command) {
   return static_cast<uint8_t>(static_cast<uint8_t>(command) << 5);
 }
+// An expedited initiate of 1..4 bytes with its size indicated.
+constexpr SdoFrame expedited(uint8_t command, uint16_t index, uint8_t subIndex,
+                             std::span<const uint8_t> data) {
+  const std::size_t size = std::min(data.size(), kSdoExpeditedMax);
+  SdoFrame frame = initiate(static_cast<uint8_t>(command | (kSdoExpeditedMax - size) << 2 | 0x03),
+                            index, subIndex);
+  std::copy_n(data.begin(), size, frame.begin() + 4);
+  return frame;
+}
+// A segmented initiate announcing size bytes.
+constexpr SdoFrame segmented(uint8_t command, uint16_t index, uint8_t subIndex, uint32_t size) {
+  SdoFrame frame = initiate(static_cast<uint8_t>(command | 0x01), index, subIndex);
+  putLe(std::span(frame).subspan(4, 4), size);
+  return frame;
+}
+// A frame that carries only its command and toggle bit.
+constexpr SdoFrame toggled(uint8_t command, uint8_t toggle) {
+  return {static_cast<uint8_t>(command | (toggle & 1) << 4), 0, 0, 0, 0, 0, 0, 0};
+}
 }  // namespace sdo_detail
 
 // Client: upload request.
@@ -89,41 +108,25 @@ constexpr SdoFrame sdoInitiateUploadRequest(uint16_t index, uint8_t subIndex) {
 // Client: expedited download of 1..4 bytes, size indicated.
 constexpr SdoFrame sdoExpeditedDownloadRequest(uint16_t index, uint8_t subIndex,
                                                std::span<const uint8_t> data) {
-  const std::size_t size = std::min(data.size(), kSdoExpeditedMax);
-  SdoFrame frame =
-      sdo_detail::initiate(static_cast<uint8_t>(sdo_detail::cs(SdoClientCommand::initiateDownload) |
-                                                (kSdoExpeditedMax - size) << 2 | 0x03),
-                           index, subIndex);
-  std::copy_n(data.begin(), size, frame.begin() + 4);
-  return frame;
+  return sdo_detail::expedited(sdo_detail::cs(SdoClientCommand::initiateDownload), index, subIndex,
+                               data);
 }
 // Client: segmented download of size bytes, size indicated.
 constexpr SdoFrame sdoSegmentedDownloadRequest(uint16_t index, uint8_t subIndex, uint32_t size) {
-  SdoFrame frame = sdo_detail::initiate(
-      static_cast<uint8_t>(sdo_detail::cs(SdoClientCommand::initiateDownload) | 0x01), index,
-      subIndex);
-  putLe(std::span(frame).subspan(4, 4), size);
-  return frame;
+  return sdo_detail::segmented(sdo_detail::cs(SdoClientCommand::initiateDownload), index, subIndex,
+                               size);
 }
 
 // Server: expedited upload response of 1..4 bytes, size indicated.
 constexpr SdoFrame sdoExpeditedUploadResponse(uint16_t index, uint8_t subIndex,
                                               std::span<const uint8_t> data) {
-  const std::size_t size = std::min(data.size(), kSdoExpeditedMax);
-  SdoFrame frame =
-      sdo_detail::initiate(static_cast<uint8_t>(sdo_detail::cs(SdoServerCommand::initiateUpload) |
-                                                (kSdoExpeditedMax - size) << 2 | 0x03),
-                           index, subIndex);
-  std::copy_n(data.begin(), size, frame.begin() + 4);
-  return frame;
+  return sdo_detail::expedited(sdo_detail::cs(SdoServerCommand::initiateUpload), index, subIndex,
+                               data);
 }
 // Server: segmented upload response announcing size bytes.
 constexpr SdoFrame sdoSegmentedUploadResponse(uint16_t index, uint8_t subIndex, uint32_t size) {
-  SdoFrame frame = sdo_detail::initiate(
-      static_cast<uint8_t>(sdo_detail::cs(SdoServerCommand::initiateUpload) | 0x01), index,
-      subIndex);
-  putLe(std::span(frame).subspan(4, 4), size);
-  return frame;
+  return sdo_detail::segmented(sdo_detail::cs(SdoServerCommand::initiateUpload), index, subIndex,
+                               size);
 }
 // Server: download initiated (or expedited download done).
 constexpr SdoFrame sdoInitiateDownloadResponse(uint16_t index, uint8_t subIndex) {
@@ -148,26 +151,11 @@ constexpr SdoFrame sdoUploadSegment(uint8_t toggle, std::span<const uint8_t> dat
 }
 // Client: the next upload segment, please.
 constexpr SdoFrame sdoUploadSegmentRequest(uint8_t toggle) {
-  return {static_cast<uint8_t>(sdo_detail::cs(SdoClientCommand::uploadSegment) | (toggle & 1) << 4),
-          0,
-          0,
-          0,
-          0,
-          0,
-          0,
-          0};
+  return sdo_detail::toggled(sdo_detail::cs(SdoClientCommand::uploadSegment), toggle);
 }
 // Server: download segment received.
 constexpr SdoFrame sdoDownloadSegmentResponse(uint8_t toggle) {
-  return {
-      static_cast<uint8_t>(sdo_detail::cs(SdoServerCommand::downloadSegment) | (toggle & 1) << 4),
-      0,
-      0,
-      0,
-      0,
-      0,
-      0,
-      0};
+  return sdo_detail::toggled(sdo_detail::cs(SdoServerCommand::downloadSegment), toggle);
 }
 
 // Either side: abort the transfer of index/subIndex with code.
