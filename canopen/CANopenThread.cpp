@@ -50,8 +50,9 @@ void TCANopenThread::Execute() {
   while (!FTerminated) {
     try {
       FCANopenMaster->Event->WaitFor();
-      if (!FTerminated) FExecutor.RunAndWait([this] { RunPump(); });
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      // The 1 ms pause between pumps starts when the pump has finished; the executor's timer
+      // covers both, so the worker wakes once per cycle.
+      if (!FTerminated) FExecutor.RunAndWait([this] { RunPump(); }, std::chrono::milliseconds(1));
     } catch (...) {
       // Shown on the main thread, like every other unhandled exception; the loop goes on.
       const std::exception_ptr error = std::current_exception();

@@ -6,9 +6,14 @@
 // served in every event loop of the main thread, nested modal ones included. While the main
 // thread itself waits for the worker (WaitServing), it serves a request the worker has already
 // made, so a worker that was waiting for the main thread can finish.
+//
+// The worker sleeps on a timer that the main thread sets when it has run the callable, to the
+// end of the pause the worker asked for after it: the worker wakes once per request, when the
+// pause is over, instead of once for the end of the callable and once more after its own sleep.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -26,9 +31,10 @@ class TMainThreadExecutor {
   TMainThreadExecutor(const TMainThreadExecutor&) = delete;
   TMainThreadExecutor& operator=(const TMainThreadExecutor&) = delete;
 
-  // Worker side: has the main thread run `task`, waits until it has run, and rethrows what it
-  // raised. One request at a time.
-  void RunAndWait(const std::function<void()>& task);
+  // Worker side: has the main thread run `task`, waits until it has run and then for `pause`
+  // more, and rethrows what it raised. One request at a time.
+  void RunAndWait(const std::function<void()>& task,
+                  std::chrono::nanoseconds pause = std::chrono::nanoseconds::zero());
 
   // Main thread: runs the pending request, if any.
   void ServePending();
@@ -44,17 +50,23 @@ class TMainThreadExecutor {
  private:
   struct TRequest {
     const std::function<void()>* task = nullptr;
+    std::chrono::nanoseconds pause{};
     std::exception_ptr error;
   };
 
   void WakeMainThread();
   void DrainWakeups();
+  // Main thread: sets the worker's timer to `pause` from now.
+  void EndPauseIn(std::chrono::nanoseconds pause);
+  // Worker: sleeps until the timer set for its request expires.
+  void AwaitPauseEnd();
 
   int FWakeFd = -1;
+  int FTimerFd = -1;  // one-shot, set once per served request
   std::unique_ptr<QSocketNotifier> FNotifier;
   std::mutex FMutex;
   std::condition_variable FChanged;
   TRequest* FPending = nullptr;  // the request not yet taken by the main thread
-  // Requests the main thread has finished; the worker waits for it to move.
+  // Requests the main thread has finished: hands the request's outcome over to the worker.
   std::atomic<uint32_t> FServed{0};
 };

@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -67,6 +68,33 @@ TEST_F(PumpTest, OneRecordPerQueueAndPumpReceivedPdosFirst) {
   EXPECT_EQ(delivered.loopAtEvent[0], delivered.loopAtEvent[1]);
   EXPECT_LT(delivered.loopAtEvent[1], delivered.loopAtEvent[2]);
   EXPECT_LT(delivered.loopAtEvent[2], delivered.loopAtEvent[3]);
+}
+
+TEST_F(PumpTest, TheWorkerPausesOneMillisecondAfterEachPumpHasFinished) {
+  using Clock = std::chrono::steady_clock;
+  StartNetwork();
+  // Each boot-up handler keeps its pump busy for 3 ms; the next pump's driver loop may start
+  // only 1 ms after the handler returned, not 1 ms after the pump was requested.
+  std::vector<Clock::time_point> handlerEnds;
+  master->OnBOOT = [&](TCANopenMaster*, uint8_t&) {
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(3);
+    while (Clock::now() < until) {
+    }
+    handlerEnds.push_back(Clock::now());
+  };
+  std::vector<Clock::time_point> loopStarts;
+  fake_driver::onEveryLoop([&] { loopStarts.push_back(Clock::now()); });
+  fake_driver::setResult("kcoSDO", 0x3201);
+  driverReports([](const fake_driver::Callbacks& cb) {
+    for (uint8_t id = 1; id <= 4; ++id) cb.boot(id);
+  });
+  ASSERT_TRUE(spinUntil([&] { return handlerEnds.size() == 4; }));
+  fake_driver::onEveryLoop({});
+  for (const Clock::time_point end : handlerEnds) {
+    const auto next = std::upper_bound(loopStarts.begin(), loopStarts.end(), end);
+    if (next == loopStarts.end()) continue;  // the pump after the last one may not have run
+    EXPECT_GE(*next - end, std::chrono::milliseconds(1));
+  }
 }
 
 TEST_F(PumpTest, EveryKindReachesItsEventWithTheDriversValues) {
