@@ -19,6 +19,7 @@
 
 #include "child_process.h"
 #include "figures.h"
+#include "wake_up_floor.h"
 
 namespace {
 
@@ -74,6 +75,7 @@ double median(std::vector<double> values) {
 }  // namespace
 
 int main() {
+  const WakeUpFloor floor = measureTwoThreadWakeUps();
   const std::string dir = programDirectory();
   char folder[] = "/tmp/rq-bench-XXXXXX";
   if (mkdtemp(folder) == nullptr) return 1;
@@ -145,7 +147,7 @@ int main() {
                std::to_string(waitMs).substr(0, 4) + " ms + " + std::to_string(roundTrips) +
                    " SDO round trips");
   reportFigure("program CPU while weighing", weighing[0], "%", "<= 1.0",
-               "two thread wake-ups per ms");
+               "two thread wake-ups per ms here: " + formatFigure(floor.percent) + " %");
   reportFigure("simulator CPU while weighing", weighing[1], "%", "", "");
   reportFigure("hub CPU while weighing", weighing[2], "%", "", "");
   std::remove(recording.c_str());

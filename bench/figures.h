@@ -7,6 +7,13 @@
 #include <cstdlib>
 #include <string>
 
+// A value as the figures print it (two decimals).
+inline std::string formatFigure(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", value);
+  return text;
+}
+
 inline void reportFigure(const std::string& name, double value, const std::string& unit,
                          const std::string& goal, const std::string& limit) {
   std::printf("  %-44s %10.2f %-5s goal %-8s limit %s\n", name.c_str(), value, unit.c_str(),
