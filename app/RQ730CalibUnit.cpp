@@ -144,6 +144,12 @@ TFormMain::TFormMain(QWidget* parent) : QWidget(parent) {
   // A coarse timer may fire up to 5 % early, turning away a module that boots in time.
   Timeout->setTimerType(Qt::PreciseTimer);
   connect(Timeout, &QTimer::timeout, this, &TFormMain::TimeoutTimer);
+
+  // The window is drawn once off screen now, so that what its first paint loads (the style's
+  // pixmaps and image plugins, the fonts' glyphs) is loaded before the interface search starts:
+  // the module's boot-up, which follows the search within a millisecond, is then not held up
+  // behind the first paint on screen.
+  grab();
 }
 
 TFormMain::~TFormMain() {
