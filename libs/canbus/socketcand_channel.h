@@ -61,6 +61,8 @@ class SocketcandChannel final : public Channel {
   std::deque<Frame> received_;
   bool down_ = false;
   bool rtrMode_ = false;
+  // The latest read emptied the socket and brought the frames received_ holds.
+  bool socketEmptied_ = false;
   std::string lostReason_;
   std::size_t garbage_ = 0;
   std::size_t serverErrors_ = 0;

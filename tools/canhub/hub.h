@@ -74,6 +74,7 @@ class Hub {
     canbus::Frame frame;
     uint64_t sender;
     Clock::time_point queuedAt;
+    Clock::duration wireTime;  // reckoned once, when the frame is queued
   };
   struct Replay {
     std::string bus;
