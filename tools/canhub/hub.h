@@ -112,6 +112,8 @@ class Hub {
   std::map<std::string, Bus, std::less<>> buses_;
   std::unique_ptr<Recorder> recorder_;
   std::optional<Replay> replay_;
+  // An unpaced hub polls without sleeping until then (a client sent a frame just before).
+  Clock::time_point lingerUntil_{};
   std::vector<pollfd> pollFds_;    // kept between rounds to spare allocations
   std::vector<uint64_t> pollIds_;  // pollIds_[i] is the client of pollFds_[i + 2]
 };
