@@ -67,6 +67,15 @@ timespec toTimespec(std::chrono::nanoseconds span) {
 
 }  // namespace
 
+Clock::time_point arrivalTime(std::optional<std::chrono::system_clock::time_point> arrived,
+                              std::chrono::system_clock::time_point wallNow,
+                              Clock::time_point steadyNow) {
+  if (!arrived) return steadyNow;
+  const auto age = wallNow - *arrived;
+  if (age < std::chrono::system_clock::duration::zero() || age > kMaxArrivalAge) return steadyNow;
+  return steadyNow - std::chrono::duration_cast<Clock::duration>(age);
+}
+
 Hub::Hub(HubOptions options) : options_(std::move(options)) {}
 
 Hub::~Hub() = default;
@@ -138,7 +147,7 @@ std::optional<Clock::time_point> Hub::playReplay(Clock::time_point now) {
         return std::nullopt;
       }
     }
-    enqueue(replay_->bus, kReplaySender, *player.takeDue(now));
+    enqueue(replay_->bus, kReplaySender, *player.takeDue(now), now);
   }
   if (player.finished()) {
     std::fprintf(stderr, "canhub: %s: replay done, %zu frames played into %s\n",
@@ -235,6 +244,8 @@ bool Hub::addClient(canbus::UniqueFd fd, std::string peer) {
   if (clients_.size() >= options_.maxClients) return false;  // closes it: too many clients
   const int one = 1;
   ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  // A paced hub starts a frame's wire time when the kernel received it (see readFrom()).
+  if (options_.bitrate != 0) ::setsockopt(fd.get(), SOL_SOCKET, SO_TIMESTAMPNS, &one, sizeof one);
   // Bound what the kernel buffers for a client, so that a client that stops reading meets
   // the hub's own output limit instead of megabytes of kernel buffer.
   const int sendBuffer = static_cast<int>(kKernelSendBuffer);
@@ -273,6 +284,11 @@ std::optional<Clock::time_point> Hub::closeStalled(Clock::time_point now) {
 
 void Hub::readFrom(ClientConnection& client) {
   const canbus::StreamTransport::ReadResult read = client.read();
+  // A paced frame's wire time starts when the frame reached the hub's socket, not when the
+  // loop came round to read it (a wake-up later); for all frames of this read, the time of its
+  // last bytes.
+  const Clock::time_point arrived =
+      arrivalTime(read.arrived, std::chrono::system_clock::now(), Clock::now());
   if (read.status == canbus::StreamTransport::ReadStatus::closed) {
     close(client, {});
     return;
@@ -305,7 +321,7 @@ void Hub::readFrom(ClientConnection& client) {
         // A client that sends has read the ok of its raw mode: the hold has done its work, and
         // what the bus carries reaches the client at once (a module's answer to this frame).
         client.holdUntil(Clock::time_point{});
-        transmit(client, step->frame);
+        transmit(client, step->frame, arrived);
         break;
       case Kind::hangUp:
         client.sayLast(step->text);
@@ -319,14 +335,16 @@ void Hub::reply(ClientConnection& client, std::string message) {
   if (!client.queue(std::move(message))) close(client, "output buffer overflow (client too slow)");
 }
 
-void Hub::transmit(ClientConnection& sender, const canbus::Frame& frame) {
+void Hub::transmit(ClientConnection& sender, const canbus::Frame& frame,
+                   Clock::time_point arrived) {
   if (options_.bitrate == 0) lingerUntil_ = Clock::now() + kUnpacedLinger;
-  if (!enqueue(sender.session().bus(), sender.id(), frame)) {
+  if (!enqueue(sender.session().bus(), sender.id(), frame, arrived)) {
     reply(sender, sc::ServerSession::transmitRefused());
   }
 }
 
-bool Hub::enqueue(const std::string& busName, uint64_t sender, const canbus::Frame& frame) {
+bool Hub::enqueue(const std::string& busName, uint64_t sender, const canbus::Frame& frame,
+                  Clock::time_point arrived) {
   if (options_.bitrate == 0) {
     deliver(busName, sender, frame);
     return true;
@@ -334,7 +352,7 @@ bool Hub::enqueue(const std::string& busName, uint64_t sender, const canbus::Fra
   Bus& bus = buses_[busName];
   if (bus.paced.size() >= options_.pacedQueueLimit) return false;
   bus.paced.push_back(
-      PacedFrame{frame, sender, Clock::now(), canbus::wireTime(frame, options_.bitrate)});
+      PacedFrame{frame, sender, arrived, canbus::wireTime(frame, options_.bitrate)});
   return true;
 }
 
