@@ -196,7 +196,17 @@ std::variant<std::unique_ptr<SocketcandChannel>, Error> SocketcandChannel::open(
 std::optional<Frame> SocketcandChannel::receive() {
   if (!down_) {
     flush();
-    if (received_.empty()) pump();
+    if (received_.empty()) {
+      // The read that brought the frames just taken found the socket empty: this call ends the
+      // caller's round of receive() without a read of its own that would only find nothing; the
+      // next call reads again. Nothing waits unseen meanwhile: bytes that arrived since keep
+      // the descriptor readable.
+      if (socketEmptied_) {
+        socketEmptied_ = false;
+      } else {
+        pump();
+      }
+    }
   }
   if (received_.empty()) return std::nullopt;
   const Frame frame = received_.front();
@@ -236,6 +246,7 @@ bool SocketcandChannel::pump() {
       kMaxReadsPerPump, [this](std::string_view bytes) { splitter_.feed(bytes); });
   // Frames that came before a close or failure are delivered.
   drainSplitter();
+  socketEmptied_ = read.status == StreamTransport::ReadStatus::drained && !received_.empty();
   if (read.status == StreamTransport::ReadStatus::closed) {
     lose("the server closed the connection");
   } else if (read.status == StreamTransport::ReadStatus::failed) {

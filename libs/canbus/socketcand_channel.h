@@ -27,6 +27,9 @@ class SocketcandChannel final : public Channel {
   static std::variant<std::unique_ptr<SocketcandChannel>, Error> open(
       const SocketcandUrl& url, std::chrono::milliseconds timeout);
 
+  // Once the frames of a read that emptied the socket are taken, the next call returns nullopt
+  // without reading again (that round of calls is over; what arrived since keeps pollFd()
+  // readable), and the call after it reads.
   std::optional<Frame> receive() override;
   std::optional<Error> send(const Frame& frame) override;
   ChannelState state() const override { return down_ ? ChannelState::down : ChannelState::active; }
@@ -61,6 +64,8 @@ class SocketcandChannel final : public Channel {
   std::deque<Frame> received_;
   bool down_ = false;
   bool rtrMode_ = false;
+  // The latest read emptied the socket and brought the frames received_ holds.
+  bool socketEmptied_ = false;
   std::string lostReason_;
   std::size_t garbage_ = 0;
   std::size_t serverErrors_ = 0;

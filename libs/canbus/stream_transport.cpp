@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <ctime>
 
 namespace canbus {
 
@@ -69,22 +71,48 @@ int StreamTransport::flushUntil(Clock::time_point deadline) {
 StreamTransport::ReadResult StreamTransport::read(
     int maxReads, const std::function<void(std::string_view)>& onBytes) {
   char buffer[kMaxReadChunk];
+  // Room for the receive time stamp that a socket with SO_TIMESTAMPNS adds to a read.
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+  ReadResult result{ReadStatus::more};
   for (int i = 0; i < maxReads; ++i) {
-    const ssize_t n = ::recv(fd_.get(), buffer, options_.readChunk, MSG_DONTWAIT);
+    iovec piece{buffer, options_.readChunk};
+    msghdr message{};
+    message.msg_iov = &piece;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t n = ::recvmsg(fd_.get(), &message, MSG_DONTWAIT);
     if (n > 0) {
+      for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS &&
+            c->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
+          timespec stamp{};
+          std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+          result.arrived = std::chrono::system_clock::time_point(
+              std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                  std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec)));
+        }
+      }
       onBytes(std::string_view(buffer, static_cast<std::size_t>(n)));
-      if (static_cast<std::size_t>(n) < options_.readChunk) return {ReadStatus::drained};
+      if (static_cast<std::size_t>(n) < options_.readChunk) {
+        result.status = ReadStatus::drained;
+        return result;
+      }
     } else if (n == 0) {
-      return {ReadStatus::closed};
+      result.status = ReadStatus::closed;
+      return result;
     } else if (errno == EINTR) {
       continue;
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      return {ReadStatus::drained};
+      result.status = ReadStatus::drained;
+      return result;
     } else {
-      return {ReadStatus::failed, errno};
+      result.status = ReadStatus::failed;
+      result.error = errno;
+      return result;
     }
   }
-  return {ReadStatus::more};
+  return result;
 }
 
 bool StreamTransport::waitReadable(Clock::time_point deadline) const {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string_view>
 
 #include "canbus/output_queue.h"
@@ -58,6 +59,9 @@ class StreamTransport {
   struct ReadResult {
     ReadStatus status;
     int error = 0;
+    // When the kernel received the last bytes handed on (wall clock), if the socket was asked
+    // to tell (SO_TIMESTAMPNS) and did; absent otherwise.
+    std::optional<std::chrono::system_clock::time_point> arrived{};
   };
   // Reads without blocking, at most maxReads times, and hands each read's bytes to onBytes.
   ReadResult read(int maxReads, const std::function<void(std::string_view)>& onBytes);

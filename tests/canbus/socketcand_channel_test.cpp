@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "canbus/unique_fd.h"
 #include "support/candump_frames.h"
@@ -198,6 +199,37 @@ TEST(SocketcandChannelTest, ReceivesSplitJoinedAndGarbledFramesAndSends) {
   EXPECT_EQ(channel->send(invalid)->kind, ErrorKind::sendFailed);
   server.join();  // the script returns once it has seen the frame
   EXPECT_EQ(sentByClient, "< send 123 1 AA >");
+}
+
+// A round of receive() calls ends once the frames of a read that emptied the socket are taken;
+// what arrives later comes in a later round, and the descriptor stays readable until then, so a
+// caller that sleeps in poll() between rounds never sleeps on a waiting frame.
+TEST(SocketcandChannelTest, AFrameArrivingAfterARoundComesWithTheNextRounds) {
+  FakeServer server;
+  server.serve([](int fd) {
+    if (!FakeServer::handshake(fd, true)) return;
+    FakeServer::say(fd, " < frame 181 1.0 01 > ");
+    // The second frame only once the client has taken the first.
+    if (!FakeServer::await(fd, "< send 001 0 >")) return;
+    FakeServer::say(fd, " < frame 182 1.1 02 > ");
+    FakeServer::await(fd, "never");  // open until the client closes
+  });
+  std::unique_ptr<Channel> channel = openOk(server.url());
+  ASSERT_NE(channel, nullptr);
+  const std::optional<Frame> first = test_kit::receiveWithin(*channel, 5000ms);
+  ASSERT_TRUE(first.has_value());
+  EXPECT_EQ(toCandump(*first), "181#01");
+  while (channel->receive()) ADD_FAILURE() << "a frame nobody sent";
+  ASSERT_FALSE(channel->send(test_kit::frame("001#")).has_value());
+
+  std::vector<std::string> received;
+  for (int round = 0; round < 3 && received.empty(); ++round) {
+    pollfd entry{channel->pollFd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&entry, 1, 5000), 1) << "round " << round << " found nothing to read";
+    while (std::optional<Frame> frame = channel->receive()) received.push_back(toCandump(*frame));
+  }
+  EXPECT_EQ(received, std::vector<std::string>{"182#02"});
+  channel.reset();  // ends the script's wait
 }
 
 TEST(SocketcandChannelTest, ALostConnectionTakesTheChannelDown) {

@@ -3,10 +3,14 @@
 // connection are reported as such.
 #include "canbus/stream_transport.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -131,6 +135,67 @@ TEST(StreamTransportTest, WaitingForAPeerThatDoesNotReadEndsAtTheDeadline) {
   EXPECT_EQ(transport.flushUntil(std::chrono::steady_clock::now() + 20ms), ETIMEDOUT);
   EXPECT_TRUE(transport.hasOutput());
   EXPECT_FALSE(transport.waitReadable(std::chrono::steady_clock::now()));
+}
+
+// A TCP connection on the loopback interface (a socket pair carries no receive time stamps):
+// the accepted end is non-blocking, the connecting end blocking.
+struct TcpPair {
+  TcpPair() {
+    UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    EXPECT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), length), 0);
+    EXPECT_EQ(::listen(listener.get(), 1), 0);
+    ::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length);
+    peer.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    EXPECT_EQ(::connect(peer.get(), reinterpret_cast<sockaddr*>(&address), length), 0);
+    ours.reset(::accept4(listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+  }
+  UniqueFd ours;
+  UniqueFd peer;
+};
+
+// A read on a socket asked for receive time stamps tells when the kernel received the bytes;
+// without the request it tells nothing. (The kernel may switch time stamping on only after the
+// first packets, so the stamped case sends until a read carries one.)
+TEST(StreamTransportTest, AReadTellsWhenTheBytesArrivedWhereTheSocketWasAskedTo) {
+  for (const bool asked : {false, true}) {
+    SCOPED_TRACE(asked ? "asked" : "not asked");
+    TcpPair pair;
+    ASSERT_TRUE(pair.ours && pair.peer);
+    const int one = 1;
+    if (asked) ::setsockopt(pair.ours.get(), SOL_SOCKET, SO_TIMESTAMPNS, &one, sizeof one);
+    const int peer = pair.peer.get();
+    StreamTransport transport(std::move(pair.ours), {});
+    std::size_t bytes = 0;
+    const auto count = [&bytes](std::string_view read) { bytes += read.size(); };
+    const auto giveUp = std::chrono::steady_clock::now() + 5s;
+    std::optional<std::chrono::system_clock::time_point> arrived;
+    std::chrono::system_clock::time_point before;
+    std::chrono::system_clock::time_point after;
+    for (int sent = 1; !arrived && std::chrono::steady_clock::now() < giveUp && sent <= 100000;
+         ++sent) {
+      before = std::chrono::system_clock::now();
+      ASSERT_EQ(::send(peer, "x", 1, MSG_NOSIGNAL), 1);
+      while (bytes < static_cast<std::size_t>(sent)) {
+        ASSERT_TRUE(transport.waitReadable(giveUp));
+        const StreamTransport::ReadResult read = transport.read(1, count);
+        ASSERT_EQ(read.status, ReadStatus::drained);
+        if (read.arrived) arrived = read.arrived;
+      }
+      after = std::chrono::system_clock::now();
+      if (!asked && sent == 100) break;  // a hundred reads told nothing, as they should not
+    }
+    if (asked) {
+      ASSERT_TRUE(arrived.has_value());
+      EXPECT_LE(before, *arrived);
+      EXPECT_LE(*arrived, after);
+    } else {
+      EXPECT_FALSE(arrived.has_value());
+    }
+  }
 }
 
 }  // namespace

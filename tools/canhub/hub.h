@@ -37,6 +37,15 @@ struct HubOptions {
   std::chrono::milliseconds handshakeTimeout{5000};
 };
 
+// When bytes that the kernel received at `arrived` (wall clock, absent when the socket did not
+// say) reached the hub, on the steady clock: the reading's age on the wall clock taken back from
+// steadyNow. A stamp from the future or older than kMaxArrivalAge (the wall clock was set
+// meanwhile, or the hub lagged that far) counts as arriving at steadyNow.
+inline constexpr std::chrono::milliseconds kMaxArrivalAge{1};
+Clock::time_point arrivalTime(std::optional<std::chrono::system_clock::time_point> arrived,
+                              std::chrono::system_clock::time_point wallNow,
+                              Clock::time_point steadyNow);
+
 class Hub {
  public:
   explicit Hub(HubOptions options);
@@ -74,6 +83,7 @@ class Hub {
     canbus::Frame frame;
     uint64_t sender;
     Clock::time_point queuedAt;
+    Clock::duration wireTime;  // reckoned once, when the frame is queued
   };
   struct Replay {
     std::string bus;
@@ -89,9 +99,11 @@ class Hub {
   void accept();
   void readFrom(ClientConnection& client);
   void reply(ClientConnection& client, std::string message);
-  void transmit(ClientConnection& sender, const canbus::Frame& frame);
+  // `arrived`: when the frame reached the hub (a paced frame's wire time starts then).
+  void transmit(ClientConnection& sender, const canbus::Frame& frame, Clock::time_point arrived);
   // Puts a frame on a bus (paced or at once); false when the bus's wire queue is full.
-  bool enqueue(const std::string& busName, uint64_t sender, const canbus::Frame& frame);
+  bool enqueue(const std::string& busName, uint64_t sender, const canbus::Frame& frame,
+               Clock::time_point arrived);
   // Plays the replay's frames that are due; returns when it needs the loop again, if ever.
   std::optional<Clock::time_point> playReplay(Clock::time_point now);
   void flushRecording();
@@ -111,6 +123,8 @@ class Hub {
   std::map<std::string, Bus, std::less<>> buses_;
   std::unique_ptr<Recorder> recorder_;
   std::optional<Replay> replay_;
+  // An unpaced hub polls without sleeping until then (a client sent a frame just before).
+  Clock::time_point lingerUntil_{};
   std::vector<pollfd> pollFds_;    // kept between rounds to spare allocations
   std::vector<uint64_t> pollIds_;  // pollIds_[i] is the client of pollFds_[i + 2]
 };
