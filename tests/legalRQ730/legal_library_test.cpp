@@ -1,13 +1,14 @@
 // The library's C interface inside a widget application.
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QWidget>
-#include <gtest/gtest.h>
 
 #include "drivers/LEGALRQ730.h"
-#include "modal_answerer.h"
 #include "legalRQ730/signature.h"
+#include "modal_answerer.h"
 #include "spin.h"
 
 namespace {
@@ -22,6 +23,20 @@ QWidget* legalWindow() {
 }
 
 }  // namespace
+
+// The library draws its display once off screen when the event loop first runs (so that Init is
+// quick); that leaves no window behind, and only Init opens the display.
+TEST(LegalLibrary, NoWindowBeforeInitAlthoughTheEventLoopRan) {
+  for (int turn = 0; turn < 3; ++turn) QApplication::processEvents();
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    EXPECT_NE(w->windowTitle(), "Legal display") << "a window before Init";
+  }
+  ASSERT_EQ(LegalRQ730_Init(0, 0, 20, 40, 4, 1, 50, 0, 0, 0, 0), 1);
+  QWidget* window = legalWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(window->pos(), QPoint(20, 40));
+  EXPECT_EQ(window->findChild<QLabel*>("weight")->text(), "------");
+}
 
 TEST(LegalLibrary, InfoBeforeInitThenDisplayAtItsPositionWithCheckedValues) {
   {
