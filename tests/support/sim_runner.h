@@ -2,11 +2,15 @@
 // test's main thread blocks in an SDO wait, as a real module on a real bus does.
 #pragma once
 
+#include <poll.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -24,11 +28,15 @@ class SimRunner {
         std::move(std::get<std::unique_ptr<canbus::Channel>>(opened)), std::move(options));
     thread_ = std::thread([this] {
       while (!stop_) {
+        std::optional<rq730sim::Clock::time_point> due;
+        int fd = -1;
         {
           std::lock_guard lock(mutex_);
           sim_->poll(rq730sim::Clock::now());
+          due = sim_->simulator().nextDeadline();
+          fd = sim_->channel()->pollFd();
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        waitForWork(fd, due);
       }
     });
   }
@@ -53,6 +61,26 @@ class SimRunner {
   }
 
  private:
+  // Sleeps until a frame arrives or the module's next deadline, at most kPollInterval, so that
+  // a change made through with() takes effect as soon as before. A channel without a descriptor
+  // to wait on (the loopback bus) is polled every kPollInterval.
+  static void waitForWork(int fd, std::optional<rq730sim::Clock::time_point> due) {
+    std::chrono::nanoseconds wait = kPollInterval;
+    if (due) {
+      wait = std::clamp<std::chrono::nanoseconds>(*due - rq730sim::Clock::now(),
+                                                  std::chrono::nanoseconds::zero(), wait);
+    }
+    if (fd < 0) {
+      std::this_thread::sleep_for(wait);
+      return;
+    }
+    pollfd ready{fd, POLLIN, 0};
+    const timespec timeout{0, static_cast<long>(wait.count())};
+    ::ppoll(&ready, 1, &timeout, nullptr);
+  }
+
+  static constexpr std::chrono::nanoseconds kPollInterval = std::chrono::microseconds(200);
+
   std::unique_ptr<rq730sim::ChannelAdapter> sim_;
   std::mutex mutex_;
   std::atomic<bool> stop_{false};
