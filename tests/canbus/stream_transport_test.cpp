@@ -3,9 +3,7 @@
 // connection are reported as such.
 #include "canbus/stream_transport.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -137,33 +135,13 @@ TEST(StreamTransportTest, WaitingForAPeerThatDoesNotReadEndsAtTheDeadline) {
   EXPECT_FALSE(transport.waitReadable(std::chrono::steady_clock::now()));
 }
 
-// A TCP connection on the loopback interface (a socket pair carries no receive time stamps):
-// the accepted end is non-blocking, the connecting end blocking.
-struct TcpPair {
-  TcpPair() {
-    UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    EXPECT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), length), 0);
-    EXPECT_EQ(::listen(listener.get(), 1), 0);
-    ::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length);
-    peer.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    EXPECT_EQ(::connect(peer.get(), reinterpret_cast<sockaddr*>(&address), length), 0);
-    ours.reset(::accept4(listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-  }
-  UniqueFd ours;
-  UniqueFd peer;
-};
-
 // A read on a socket asked for receive time stamps tells when the kernel received the bytes;
 // without the request it tells nothing. (The kernel may switch time stamping on only after the
 // first packets, so the stamped case sends until a read carries one.)
 TEST(StreamTransportTest, AReadTellsWhenTheBytesArrivedWhereTheSocketWasAskedTo) {
   for (const bool asked : {false, true}) {
     SCOPED_TRACE(asked ? "asked" : "not asked");
-    TcpPair pair;
+    test_kit::TcpPair pair;
     ASSERT_TRUE(pair.ours && pair.peer);
     const int one = 1;
     if (asked) ::setsockopt(pair.ours.get(), SOL_SOCKET, SO_TIMESTAMPNS, &one, sizeof one);
